@@ -1,0 +1,61 @@
+// The provider of a non-Windows build without a desktop source: a machine with no
+// adapters. The module imports and answers (empty lists, "device index 0 out of
+// range") instead of failing to load.
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "platform/com_ptr.h"
+#include "platform/provider.h"
+
+namespace {
+
+class EmptyFactory final : public IDXGIFactory1 {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        *object = nullptr;
+        if (!(riid == vistrel::iid_of<IDXGIFactory1>() || riid == vistrel::iid_of<IDXGIObject>() ||
+              riid == vistrel::iid_of<IUnknown>()))
+            return E_NOINTERFACE;
+        AddRef();
+        *object = static_cast<IDXGIFactory1*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT, IDXGIAdapter1** out) override {
+        *out = nullptr;
+        return DXGI_ERROR_NOT_FOUND;
+    }
+};
+
+EmptyFactory g_factory;  // stateless, so one for the process
+
+}  // namespace
+
+namespace vistrel::provider {
+bool os_call_fails(const char*) { return false; }
+}  // namespace vistrel::provider
+
+HRESULT CreateDXGIFactory1(REFIID riid, void** out) { return g_factory.QueryInterface(riid, out); }
+
+HRESULT GetErrorInfo(ULONG, IErrorInfo** error_info) {
+    *error_info = nullptr;
+    return S_FALSE;
+}
+
+// Nothing here hands out BSTRs, but the error-text code frees what it is given.
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+    auto* block = static_cast<std::uint32_t*>(
+        ::operator new(sizeof(std::uint32_t) + (std::size_t{length} + 1) * sizeof(OLECHAR), std::nothrow));
+    if (!block) return nullptr;
+    *block = length * sizeof(OLECHAR);
+    auto* chars = reinterpret_cast<OLECHAR*>(block + 1);
+    if (text) std::memcpy(chars, text, length * sizeof(OLECHAR));
+    chars[length] = 0;
+    return chars;
+}
+UINT SysStringLen(BSTR text) { return text ? reinterpret_cast<std::uint32_t*>(text)[-1] / sizeof(OLECHAR) : 0; }
+void SysFreeString(BSTR text) {
+    if (text) ::operator delete(reinterpret_cast<std::uint32_t*>(text) - 1);
+}

@@ -1,0 +1,11 @@
+// What a non-Windows provider (the simulated machine, the none provider) supplies
+// to os_posix.cpp besides the shim's entry points.
+#pragma once
+
+namespace vistrel::provider {
+
+// Records a kernel32/user32-style call by its Windows name and tells whether it is
+// to fail. Only the simulated machine ever answers true.
+bool os_call_fails(const char* operation);
+
+}  // namespace vistrel::provider

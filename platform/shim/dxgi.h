@@ -1,0 +1,93 @@
+// DXGI: the factory, adapters and outputs with their descriptions, and the
+// status codes the core meets.
+#pragma once
+
+#include "platform/shim/unknown.h"
+
+constexpr HRESULT DXGI_ERROR_INVALID_CALL = hresult_of(0x887A0001u);
+constexpr HRESULT DXGI_ERROR_NOT_FOUND = hresult_of(0x887A0002u);
+constexpr HRESULT DXGI_ERROR_MORE_DATA = hresult_of(0x887A0003u);
+constexpr HRESULT DXGI_ERROR_UNSUPPORTED = hresult_of(0x887A0004u);
+constexpr HRESULT DXGI_ERROR_DEVICE_REMOVED = hresult_of(0x887A0005u);
+constexpr HRESULT DXGI_ERROR_DEVICE_HUNG = hresult_of(0x887A0006u);
+constexpr HRESULT DXGI_ERROR_DEVICE_RESET = hresult_of(0x887A0007u);
+constexpr HRESULT DXGI_ERROR_WAS_STILL_DRAWING = hresult_of(0x887A000Au);
+constexpr HRESULT DXGI_ERROR_NOT_CURRENTLY_AVAILABLE = hresult_of(0x887A0022u);
+constexpr HRESULT DXGI_ERROR_ACCESS_LOST = hresult_of(0x887A0026u);
+constexpr HRESULT DXGI_ERROR_WAIT_TIMEOUT = hresult_of(0x887A0027u);
+constexpr HRESULT DXGI_ERROR_SESSION_DISCONNECTED = hresult_of(0x887A0028u);
+constexpr HRESULT DXGI_ERROR_ACCESS_DENIED = hresult_of(0x887A002Bu);
+
+enum DXGI_MODE_ROTATION : int {
+    DXGI_MODE_ROTATION_UNSPECIFIED = 0,
+    DXGI_MODE_ROTATION_IDENTITY = 1,
+    DXGI_MODE_ROTATION_ROTATE90 = 2,
+    DXGI_MODE_ROTATION_ROTATE180 = 3,
+    DXGI_MODE_ROTATION_ROTATE270 = 4,
+};
+
+struct DXGI_ADAPTER_DESC1 {
+    WCHAR Description[128];
+    UINT VendorId;
+    UINT DeviceId;
+    UINT SubSysId;
+    UINT Revision;
+    SIZE_T DedicatedVideoMemory;
+    SIZE_T DedicatedSystemMemory;
+    SIZE_T SharedSystemMemory;
+    LUID AdapterLuid;
+    UINT Flags;
+};
+
+struct DXGI_OUTPUT_DESC {
+    WCHAR DeviceName[32];
+    RECT DesktopCoordinates;
+    BOOL AttachedToDesktop;
+    DXGI_MODE_ROTATION Rotation;
+    HMONITOR Monitor;
+};
+
+struct IDXGIObject : IUnknown {
+    static constexpr IID kIid = {0xAEC22FB8, 0x76F3, 0x4639, {0x9B, 0xE0, 0x28, 0xEB, 0x43, 0xA6, 0x7A, 0x2E}};
+
+protected:
+    ~IDXGIObject() = default;
+};
+
+struct IDXGIOutput : IDXGIObject {
+    static constexpr IID kIid = {0xAE02EEDB, 0xC735, 0x4690, {0x8D, 0x52, 0x5A, 0x8D, 0xC2, 0x02, 0x13, 0xAA}};
+
+    virtual HRESULT STDMETHODCALLTYPE GetDesc(DXGI_OUTPUT_DESC* desc) = 0;
+
+protected:
+    ~IDXGIOutput() = default;
+};
+
+struct IDXGIAdapter : IDXGIObject {
+    static constexpr IID kIid = {0x2411E7E1, 0x12AC, 0x4CCF, {0xBD, 0x14, 0x97, 0x98, 0xE8, 0x53, 0x4D, 0xC0}};
+
+    virtual HRESULT STDMETHODCALLTYPE EnumOutputs(UINT output, IDXGIOutput** out) = 0;
+
+protected:
+    ~IDXGIAdapter() = default;
+};
+
+struct IDXGIAdapter1 : IDXGIAdapter {
+    static constexpr IID kIid = {0x29038F61, 0x3839, 0x4626, {0x91, 0xFD, 0x08, 0x68, 0x79, 0x01, 0x1A, 0x05}};
+
+    virtual HRESULT STDMETHODCALLTYPE GetDesc1(DXGI_ADAPTER_DESC1* desc) = 0;
+
+protected:
+    ~IDXGIAdapter1() = default;
+};
+
+struct IDXGIFactory1 : IDXGIObject {
+    static constexpr IID kIid = {0x770AAE78, 0xF26F, 0x4DBA, {0xA8, 0x29, 0x25, 0x3C, 0x83, 0xD1, 0xB3, 0x87}};
+
+    virtual HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT adapter, IDXGIAdapter1** out) = 0;
+
+protected:
+    ~IDXGIFactory1() = default;
+};
+
+HRESULT CreateDXGIFactory1(REFIID riid, void** factory);

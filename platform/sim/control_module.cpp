@@ -1,0 +1,209 @@
+// _vistrel_sim: the test-only control module of the simulated machine. It shares the
+// machine with _vistrel through libvistrel_sim: tests shape the machine, make calls
+// fail, and read the call trace and the live-object count.
+#include <string>
+
+#include "platform/sim/machine.h"
+#include "src/errors.h"
+#include "src/py/entry.h"
+#include "src/py/numpy_api.h"
+#include "src/py/text.h"
+
+namespace vistrel::sim {
+namespace {
+
+using py::Ref;
+
+bool to_u16(PyObject* text, std::u16string& out) {
+    Ref bytes = Ref::steal(PyUnicode_AsEncodedString(text, "utf-16-le", "surrogatepass"));
+    if (!bytes) return false;
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) != 0) return false;
+    out.assign(reinterpret_cast<const char16_t*>(data), static_cast<std::size_t>(size) / 2);
+    return true;
+}
+
+// dict[key] if present (borrowed), else null without an error.
+PyObject* item(PyObject* dict, const char* key) { return PyDict_GetItemString(dict, key); }
+
+template <class T>
+bool read_int(PyObject* dict, const char* key, T& out) {
+    PyObject* value = item(dict, key);
+    if (!value) return true;
+    long long v = PyLong_AsLongLong(value);
+    if (v == -1 && PyErr_Occurred()) return false;
+    out = static_cast<T>(v);
+    return true;
+}
+
+bool read_bool(PyObject* dict, const char* key, bool& out) {
+    PyObject* value = item(dict, key);
+    if (!value) return true;
+    int truth = PyObject_IsTrue(value);
+    if (truth < 0) return false;
+    out = truth != 0;
+    return true;
+}
+
+bool read_text(PyObject* dict, const char* key, std::u16string& out) {
+    PyObject* value = item(dict, key);
+    return !value || to_u16(value, out);
+}
+
+template <class A, class B>
+bool read_pair(PyObject* dict, const char* key, A& first, B& second, bool& present) {
+    PyObject* value = item(dict, key);
+    present = value != nullptr;
+    if (!value) return true;
+    long long a = 0, b = 0;
+    if (!PyArg_ParseTuple(value, "LL", &a, &b)) return false;
+    first = static_cast<A>(a);
+    second = static_cast<B>(b);
+    return true;
+}
+
+bool parse_output(PyObject* dict, OutputConfig& out) {
+    if (!PyDict_Check(dict)) {
+        PyErr_SetString(PyExc_TypeError, "an output must be a dict");
+        return false;
+    }
+    bool has_origin = false, has_mode = false;
+    std::uint32_t mode_w = 0, mode_h = 0;
+    if (!read_text(dict, "device_name", out.device_name) || !read_int(dict, "width", out.width) ||
+        !read_int(dict, "height", out.height) || !read_int(dict, "rotation", out.rotation) ||
+        !read_bool(dict, "attached", out.attached) ||
+        !read_pair(dict, "desktop_origin", out.origin_x, out.origin_y, has_origin) ||
+        !read_pair(dict, "mode", mode_w, mode_h, has_mode))
+        return false;
+    if (has_mode) out.mode = std::make_pair(mode_w, mode_h);
+    return true;
+}
+
+bool parse_adapter(PyObject* dict, AdapterConfig& out) {
+    if (!PyDict_Check(dict)) {
+        PyErr_SetString(PyExc_TypeError, "an adapter must be a dict");
+        return false;
+    }
+    bool has_luid = false;
+    if (!read_text(dict, "description", out.description) || !read_int(dict, "vendor_id", out.vendor_id) ||
+        !read_int(dict, "device_id", out.device_id) ||
+        !read_int(dict, "dedicated_video_memory", out.dedicated_video_memory) ||
+        !read_pair(dict, "luid", out.luid.LowPart, out.luid.HighPart, has_luid) ||
+        !read_bool(dict, "feature_level_11_0", out.feature_level_11_0))
+        return false;
+    PyObject* outputs = item(dict, "outputs");
+    if (!outputs) return true;
+    Ref sequence = Ref::steal(PySequence_Fast(outputs, "outputs must be a sequence"));
+    if (!sequence) return false;
+    for (Py_ssize_t i = 0; i < PySequence_Size(sequence.get()); ++i) {
+        Ref output = Ref::steal(PySequence_GetItem(sequence.get(), i));
+        if (!output || !parse_output(output.get(), out.outputs.emplace_back())) return false;
+    }
+    return true;
+}
+
+PyObject* reset_machine(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"machine", nullptr};
+    PyObject* spec = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O", const_cast<char**>(keywords), &spec)) return nullptr;
+    MachineConfig machine = MachineConfig::default_machine();
+    if (spec != Py_None) {
+        machine.adapters.clear();
+        Ref sequence = Ref::steal(PySequence_Fast(spec, "machine must be a list of adapter dicts"));
+        if (!sequence) return nullptr;
+        for (Py_ssize_t i = 0; i < PySequence_Size(sequence.get()); ++i) {
+            Ref adapter = Ref::steal(PySequence_GetItem(sequence.get(), i));
+            if (!adapter || !parse_adapter(adapter.get(), machine.adapters.emplace_back())) return nullptr;
+        }
+    }
+    reset(std::move(machine));
+    Py_RETURN_NONE;
+}
+
+PyObject* fail_operation(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"operation", "hresult", "times", "skip", "null", "description", "restricted",
+                                     nullptr};
+    const char* operation = nullptr;
+    PyObject* hresult = Py_None;
+    PyObject* description = Py_None;
+    PyObject* restricted = Py_None;
+    int times = 1, skip = 0, null = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s|O$iipOO", const_cast<char**>(keywords), &operation, &hresult,
+                                     &times, &skip, &null, &description, &restricted))
+        return nullptr;
+    Fault fault;
+    if (hresult != Py_None) {
+        long long code = PyLong_AsLongLong(hresult);
+        if (code == -1 && PyErr_Occurred()) return nullptr;
+        fault.hresult = static_cast<HRESULT>(static_cast<std::uint32_t>(code));
+    }
+    fault.times = times;
+    fault.skip = skip;
+    fault.null = null != 0;
+    if (description != Py_None && !to_u16(description, fault.description.emplace())) return nullptr;
+    if (restricted != Py_None && !to_u16(restricted, fault.restricted_description.emplace())) return nullptr;
+    fail(operation, std::move(fault));
+    Py_RETURN_NONE;
+}
+
+PyObject* clear(PyObject*, PyObject*) {
+    clear_faults();
+    Py_RETURN_NONE;
+}
+
+PyObject* read_trace(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"clear", nullptr};
+    int clear_after = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|p", const_cast<char**>(keywords), &clear_after)) return nullptr;
+    std::vector<std::string> calls = trace(clear_after != 0);
+    Ref list = Ref::steal(PyList_New(0));
+    if (!list) return nullptr;
+    for (const std::string& call : calls) {
+        Ref name = py::str(call);
+        if (!name || PyList_Append(list.get(), name.get()) != 0) return nullptr;
+    }
+    return list.release();
+}
+
+PyObject* count_live(PyObject*, PyObject*) { return PyLong_FromLong(live_objects()); }
+
+// A uint8 array made through the module's own NumPy loader, so the loader is exercised
+// under every NumPy a test interpreter has. Filled with `value`.
+PyObject* make_array(PyObject*, PyObject* args) {
+    unsigned int height = 0, width = 0, channels = 0, value = 0;
+    if (!PyArg_ParseTuple(args, "III|I", &height, &width, &channels, &value)) return nullptr;
+    return py::guarded([&]() -> PyObject* {
+        std::uint8_t* data = nullptr;
+        Ref array = py::new_uint8_array(height, width, channels, &data);
+        if (!array) return nullptr;
+        for (std::size_t i = 0; i < std::size_t{height} * width * channels; ++i) data[i] = static_cast<std::uint8_t>(value);
+        return array.release();
+    }, static_cast<PyObject*>(nullptr));
+}
+
+PyMethodDef g_methods[] = {
+    {"reset", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&reset_machine)), METH_VARARGS | METH_KEYWORDS,
+     "reset(machine=None)\n--\n\nReplace the simulated machine; clear faults and the trace."},
+    {"fail", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fail_operation)), METH_VARARGS | METH_KEYWORDS,
+     "fail(operation, hresult=None, *, times=1, skip=0, null=False, description=None, restricted=None)\n--\n\n"
+     "Make the next calls of an operation fail (or succeed without an object)."},
+    {"clear_faults", clear, METH_NOARGS, "clear_faults()\n--\n\n"},
+    {"trace", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_trace)), METH_VARARGS | METH_KEYWORDS,
+     "trace(clear=True)\n--\n\nThe operations called since the last clear."},
+    {"live_objects", count_live, METH_NOARGS, "live_objects()\n--\n\nSimulated objects and handles still alive."},
+    {"make_array", make_array, METH_VARARGS, "make_array(height, width, channels, value=0)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot g_slots[] = {{0, nullptr}};
+
+PyModuleDef g_definition = {
+    PyModuleDef_HEAD_INIT, "_vistrel_sim", "Control of the simulated machine (tests only).", 0, g_methods, g_slots,
+    nullptr,               nullptr,        nullptr,
+};
+
+}  // namespace
+}  // namespace vistrel::sim
+
+PyMODINIT_FUNC PyInit__vistrel_sim() { return PyModuleDef_Init(&vistrel::sim::g_definition); }

@@ -1,0 +1,88 @@
+// The simulated machine: a model of adapters and outputs, and the switches and
+// counters tests drive it with (faults, the call trace, the live-object count).
+// One machine per process, shared by _vistrel and _vistrel_sim through this library.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/dxgi.h"
+
+namespace vistrel::sim {
+
+struct OutputConfig {
+    std::u16string device_name = u"\\\\.\\DISPLAY1";
+    std::int32_t width = 1920;
+    std::int32_t height = 1080;
+    std::uint32_t rotation = 1;
+    bool attached = true;
+    std::int32_t origin_x = 0;
+    std::int32_t origin_y = 0;
+    // The duplication's size; the desktop size when absent.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> mode;
+};
+
+struct AdapterConfig {
+    std::u16string description = u"Simulated Adapter";
+    std::uint32_t vendor_id = 0x1AB8;
+    std::uint32_t device_id = 0x0001;
+    std::uint64_t dedicated_video_memory = std::uint64_t{1} << 30;
+    LUID luid = {0x1000, 0};
+    bool feature_level_11_0 = true;
+    std::vector<OutputConfig> outputs;
+};
+
+struct MachineConfig {
+    std::vector<AdapterConfig> adapters;
+    // One adapter with one 1920x1080 output.
+    static MachineConfig default_machine();
+};
+
+// Replaces the machine and clears faults and the trace. Objects of the old machine
+// that are still alive keep the model they were created from.
+void reset(MachineConfig machine = MachineConfig::default_machine());
+std::shared_ptr<const MachineConfig> machine();
+
+struct Fault {
+    HRESULT hresult = E_FAIL;
+    int times = 1;   // -1: until cleared
+    int skip = 0;    // good calls before the first failure
+    bool null = false;  // succeed without an object instead of failing
+    // Error information left for GetErrorInfo by the failing call, when set.
+    std::optional<std::u16string> description;
+    std::optional<std::u16string> restricted_description;
+};
+void fail(const std::string& operation, Fault fault);
+void clear_faults();
+
+std::vector<std::string> trace(bool clear);
+long live_objects();
+
+// --- for the simulated objects ---
+
+enum class Outcome { Proceed, Fail, Null };
+struct CallResult {
+    Outcome outcome = Outcome::Proceed;
+    HRESULT hresult = S_OK;
+};
+// Records `operation` in the trace and consults the faults. A failing call also sets
+// the thread's error information (to the fault's description, or to none).
+CallResult enter(const char* operation);
+// Records a call that cannot fail.
+void record(const std::string& operation);
+
+// Counts one live simulated object for its lifetime.
+class Counted {
+public:
+    Counted();
+    Counted(const Counted&);
+    ~Counted();
+};
+
+// Sets the calling thread's error information (null clears it), as SetErrorInfo does.
+void set_thread_error_info(IErrorInfo* info);
+
+}  // namespace vistrel::sim

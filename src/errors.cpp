@@ -1,0 +1,203 @@
+#include "src/errors.h"
+
+#include <array>
+#include <cstdio>
+
+#include "platform/os.h"
+#include "src/py/gil.h"
+#include "src/py/once.h"
+#include "src/py/text.h"
+
+namespace vistrel {
+namespace {
+
+struct ClassSlot {
+    py::GilOnce once;
+    PyObject* object = nullptr;  // never released: lives for the process
+};
+
+constexpr std::size_t kModuleClasses = 6;  // CaptureError .. InternalFault
+std::array<ClassSlot, kModuleClasses> g_classes;
+
+struct ClassSpec {
+    const char* name;
+    ErrorClass base;  // CaptureError for the subclasses; itself for the roots
+};
+constexpr ClassSpec kSpecs[kModuleClasses] = {
+    {"_vistrel.CaptureError", ErrorClass::CaptureError},
+    {"_vistrel.DeviceError", ErrorClass::CaptureError},
+    {"_vistrel.DuplicationError", ErrorClass::CaptureError},
+    {"_vistrel.AccessLost", ErrorClass::CaptureError},
+    {"_vistrel.CaptureTimeout", ErrorClass::CaptureError},
+    {"_vistrel.InternalFault", ErrorClass::InternalFault},
+};
+
+const char* const kInternalFaultDoc =
+    "An internal fault of _vistrel: a condition that correct use does not reach.";
+
+PyObject* create_class(ErrorClass cls) {
+    auto index = static_cast<std::size_t>(cls);
+    PyObject* base = nullptr;
+    const char* doc = nullptr;
+    if (cls == ErrorClass::InternalFault) {
+        base = PyExc_BaseException;
+        doc = kInternalFaultDoc;
+    } else if (cls == ErrorClass::CaptureError) {
+        base = PyExc_Exception;
+    } else {
+        base = exception_class(ErrorClass::CaptureError);
+        if (!base) return nullptr;
+    }
+    return PyErr_NewExceptionWithDoc(kSpecs[index].name, doc, base, nullptr);
+}
+
+}  // namespace
+
+PyObject* exception_class(ErrorClass cls) {
+    switch (cls) {
+        case ErrorClass::RuntimeError: return PyExc_RuntimeError;
+        case ErrorClass::ValueError: return PyExc_ValueError;
+        case ErrorClass::TypeError: return PyExc_TypeError;
+        default: break;
+    }
+    ClassSlot& slot = g_classes[static_cast<std::size_t>(cls)];
+    bool ready = slot.once.ensure([&] {
+        slot.object = create_class(cls);
+        return slot.object != nullptr;
+    });
+    if (ready) return slot.object;
+    if (cls == ErrorClass::InternalFault) {
+        // Without its own class the fault still reaches Python, as a SystemError.
+        PyErr_Clear();
+        PyErr_SetString(PyExc_SystemError, "Failed to initialize new exception type.");
+    } else {
+        PyErr_Clear();
+        raise_internal_fault("Failed to initialize new exception type.");
+    }
+    return nullptr;
+}
+
+void raise_internal_fault(const std::string& text) {
+    PyObject* cls = exception_class(ErrorClass::InternalFault);
+    if (!cls) return;  // a SystemError is set instead
+    py::Ref message = py::str(text);
+    if (message) PyErr_SetObject(cls, message.get());
+}
+
+std::string take_python_error_text() {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (!type) return {};
+    PyErr_NormalizeException(&type, &value, &traceback);
+    py::Ref t = py::Ref::steal(type), v = py::Ref::steal(value), tb = py::Ref::steal(traceback);
+    std::string text;
+    py::Ref name = py::Ref::steal(PyObject_GetAttrString(type, "__name__"));
+    if (name) text = py::utf8(name.get());
+    text += ": ";
+    py::Ref s = py::Ref::steal(v ? PyObject_Str(v.get()) : nullptr);
+    if (s) text += py::utf8(s.get());
+    PyErr_Clear();
+    return text;
+}
+
+std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) {
+    char prefix[24];
+    std::snprintf(prefix, sizeof prefix, "DXGI 0x%08X: ", static_cast<unsigned>(code));
+    return prefix + os::system_message_text(static_cast<HRESULT>(code), error_info);
+}
+
+PendingError failure_to_exception(Failure failure) {
+    switch (failure.kind()) {
+        case Failure::Kind::Closed: return {ErrorClass::RuntimeError, "Capturer is closed"};
+        case Failure::Kind::IteratorActive:
+            return {ErrorClass::RuntimeError, "Capturer is busy: a frames() iterator is active"};
+        case Failure::Kind::Message: return {ErrorClass::ValueError, failure.text()};
+        case Failure::Kind::DeadlineExpired: return {ErrorClass::CaptureTimeout, "deadline expired"};
+        case Failure::Kind::Hresult: break;
+    }
+    const std::uint32_t code = failure.code();
+    // The text is looked up before taking the lock: it may call into COM.
+    std::string message = hresult_message(code, failure.error_info());
+    ErrorClass cls = ErrorClass::CaptureError;
+    if (code == 0x887A0005u || code == 0x887A0007u) cls = ErrorClass::DeviceError;
+    if (code == 0x887A0026u) cls = ErrorClass::AccessLost;
+
+    py::EnsureGil gil;
+    PyObject* type = exception_class(cls);
+    py::Ref instance;
+    if (type) {
+        py::Ref text = py::str(message);
+        if (text) instance = py::Ref::steal(PyObject_CallFunctionObjArgs(type, text.get(), nullptr));
+    }
+    if (instance) {
+        py::Ref hresult = py::Ref::steal(PyLong_FromUnsignedLong(code));
+        if (!hresult || PyObject_SetAttrString(instance.get(), "hresult", hresult.get()) != 0) PyErr_Clear();
+        py::Ref instance_type = py::Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(instance.get())));
+        return PendingError(std::move(instance_type), std::move(instance), py::Ref());
+    }
+    // Building the exception failed (memory exhaustion): that error is what gets raised.
+    PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
+    PyErr_Fetch(&t, &v, &tb);
+    return PendingError(py::Ref::steal(t), py::Ref::steal(v), py::Ref::steal(tb));
+}
+
+PyObject* raise_failure(Failure failure) {
+    failure_to_exception(std::move(failure)).raise();
+    return nullptr;
+}
+
+PendingError::PendingError(py::Ref type, py::Ref value, py::Ref traceback)
+    : type_(type.release()), value_(value.release()), traceback_(traceback.release()) {}
+
+PendingError::PendingError(PendingError&& other) noexcept
+    : class_(other.class_),
+      message_(std::move(other.message_)),
+      type_(std::exchange(other.type_, nullptr)),
+      value_(std::exchange(other.value_, nullptr)),
+      traceback_(std::exchange(other.traceback_, nullptr)) {}
+
+PendingError& PendingError::operator=(PendingError&& other) noexcept {
+    if (this != &other) {
+        drop_references();
+        class_ = other.class_;
+        message_ = std::move(other.message_);
+        type_ = std::exchange(other.type_, nullptr);
+        value_ = std::exchange(other.value_, nullptr);
+        traceback_ = std::exchange(other.traceback_, nullptr);
+    }
+    return *this;
+}
+
+PendingError::~PendingError() { drop_references(); }
+
+void PendingError::drop_references() {
+    if (!type_ && !value_ && !traceback_) return;
+    py::EnsureGil gil;
+    Py_XDECREF(std::exchange(type_, nullptr));
+    Py_XDECREF(std::exchange(value_, nullptr));
+    Py_XDECREF(std::exchange(traceback_, nullptr));
+}
+
+void PendingError::raise() {
+    if (type_) {
+        PyErr_Restore(std::exchange(type_, nullptr), std::exchange(value_, nullptr),
+                      std::exchange(traceback_, nullptr));
+        return;
+    }
+    PyObject* cls = exception_class(class_);
+    if (!cls) return;
+    py::Ref message = py::str(message_);
+    if (message) PyErr_SetObject(cls, message.get());
+}
+
+std::string PendingError::text() const {
+    if (!type_) return message_;
+    py::Ref s = py::Ref::steal(value_ ? PyObject_Str(value_) : nullptr);
+    if (!s) {
+        PyErr_Clear();
+        return {};
+    }
+    return py::utf8(s.get());
+}
+
+}  // namespace vistrel

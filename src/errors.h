@@ -1,0 +1,80 @@
+// The Python side of failures: the module's exception classes, the conversion of a
+// Failure into exactly one exception, and the internal-fault channel for conditions
+// that correct use does not reach.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "src/failure.h"
+#include "src/py/ref.h"
+
+namespace vistrel {
+
+// The classes a failure can be raised as.
+enum class ErrorClass {
+    CaptureError,
+    DeviceError,
+    DuplicationError,
+    AccessLost,
+    CaptureTimeout,
+    InternalFault,
+    RuntimeError,
+    ValueError,
+    TypeError,
+};
+
+// The process-wide class object (borrowed), created on first use. Null, with the
+// internal-fault exception set, if it could not be created.
+PyObject* exception_class(ErrorClass cls);
+
+// An exception ready to be raised, possibly on another thread than the one that made it.
+// Made and dropped freely without the interpreter lock unless it holds an instance.
+class PendingError {
+public:
+    PendingError(ErrorClass cls, std::string message) : class_(cls), message_(std::move(message)) {}
+    // A finished exception (type, value, traceback as PyErr_Fetch gives them).
+    PendingError(py::Ref type, py::Ref value, py::Ref traceback);
+    PendingError(PendingError&&) noexcept;
+    PendingError& operator=(PendingError&&) noexcept;
+    ~PendingError();
+
+    // Sets the error indicator (interpreter lock held). Leaves this object empty.
+    void raise();
+    // The text a consumer on another thread receives: str() of the exception (lock held).
+    std::string text() const;
+
+private:
+    void drop_references();
+
+    ErrorClass class_ = ErrorClass::RuntimeError;
+    std::string message_;
+    PyObject* type_ = nullptr;  // owned; set only for a finished exception
+    PyObject* value_ = nullptr;
+    PyObject* traceback_ = nullptr;
+};
+
+// Consumes the failure. For Hresult it takes the interpreter lock if the caller does
+// not hold it, and builds the exception instance with its `hresult` attribute.
+PendingError failure_to_exception(Failure failure);
+
+// Raises the failure at a Python boundary; returns null for the caller to return.
+PyObject* raise_failure(Failure failure);
+
+// The "DXGI 0x........: text" message of a failed call.
+std::string hresult_message(std::uint32_t code, IErrorInfo* error_info);
+
+// An internal fault: thrown below a Python entry point, raised there as the
+// internal-fault exception (derived from BaseException).
+class InternalFault : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Sets the internal-fault exception with `text`.
+void raise_internal_fault(const std::string& text);
+
+// Describes the pending Python error as "TypeName: str" and clears it.
+std::string take_python_error_text();
+
+}  // namespace vistrel

@@ -1,0 +1,166 @@
+// _vistrel: desktop capture into NumPy arrays. This file is the module's entry point:
+// its definition, the execution step that fills the namespace, and the three
+// module-level functions that describe the machine's adapters and outputs.
+#include <string>
+
+#include "duplication/enumerate.h"
+#include "platform/utf16.h"
+#include "src/capture/capturer_type.h"
+#include "src/errors.h"
+#include "src/gpu/gpu_texture_type.h"
+#include "src/pacing/frames_iter_type.h"
+#include "src/py/entry.h"
+#include "src/py/text.h"
+
+namespace vistrel {
+namespace {
+
+// Builds a Python value for the enumeration; a failure here (memory exhaustion) becomes
+// a Message failure naming the Python error.
+Failure python_failure() { return Failure::message(take_python_error_text()); }
+
+// Sets d[key] = value, stealing value.
+bool set_item(PyObject* dict, const char* key, PyObject* value) {
+    py::Ref owned = py::Ref::steal(value);
+    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DXGI_ADAPTER_DESC1& adapter,
+                    const DXGI_OUTPUT_DESC& output) {
+    py::Ref dict = py::Ref::steal(PyDict_New());
+    if (!dict) return {};
+    std::string name = utf16_to_utf8_lossy(wide_field(adapter.Description));
+    std::string output_name = utf16_to_utf8_lossy(wide_field(output.DeviceName));
+    bool ok = set_item(dict.get(), "device_idx", PyLong_FromUnsignedLong(device_idx)) &&
+              set_item(dict.get(), "output_idx", PyLong_FromUnsignedLong(output_idx)) &&
+              set_item(dict.get(), "name", py::str(name).release()) &&
+              set_item(dict.get(), "output_name", py::str(output_name).release()) &&
+              set_item(dict.get(), "width", PyLong_FromUnsignedLong(output_width(output))) &&
+              set_item(dict.get(), "height", PyLong_FromUnsignedLong(output_height(output))) &&
+              set_item(dict.get(), "rotation", PyLong_FromLong(static_cast<long>(output.Rotation))) &&
+              set_item(dict.get(), "is_primary", PyBool_FromLong(output.AttachedToDesktop != 0));
+    return ok ? dict : py::Ref();
+}
+
+PyObject* list_outputs(PyObject*, PyObject*) {
+    return py::guarded([]() -> PyObject* {
+        auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = true});
+        if (!adapters) return raise_failure(adapters.take_failure());
+        py::Ref list = py::Ref::steal(PyList_New(0));
+        if (!list) return raise_failure(python_failure());
+        for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
+            const AdapterEntry& adapter = adapters.value()[i];
+            for (std::uint32_t j = 0; j < adapter.outputs.size(); ++j) {
+                py::Ref dict = output_dict(i, j, adapter.desc, adapter.outputs[j]);
+                if (!dict || PyList_Append(list.get(), dict.get()) != 0) return raise_failure(python_failure());
+            }
+        }
+        return list.release();
+    }, static_cast<PyObject*>(nullptr));
+}
+
+PyObject* device_info(PyObject*, PyObject*) {
+    return py::guarded([]() -> PyObject* {
+        auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = false});
+        if (!adapters) return raise_failure(adapters.take_failure());
+        std::string text;
+        for (std::uint32_t i = 0; i < adapters.value().size(); ++i) text += device_info_line(i, adapters.value()[i].desc);
+        py::Ref result = py::str(text);
+        if (!result) return raise_failure(python_failure());
+        return result.release();
+    }, static_cast<PyObject*>(nullptr));
+}
+
+PyObject* output_info(PyObject*, PyObject*) {
+    return py::guarded([]() -> PyObject* {
+        auto adapters = walk_adapters({.read_adapter_descriptions = false, .walk_outputs = true});
+        if (!adapters) return raise_failure(adapters.take_failure());
+        std::string text;
+        for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
+            const AdapterEntry& adapter = adapters.value()[i];
+            for (std::uint32_t j = 0; j < adapter.outputs.size(); ++j) text += output_info_line(i, j, adapter.outputs[j]);
+        }
+        py::Ref result = py::str(text);
+        if (!result) return raise_failure(python_failure());
+        return result.release();
+    }, static_cast<PyObject*>(nullptr));
+}
+
+PyMethodDef g_list_outputs = {"list_outputs", list_outputs, METH_NOARGS,
+                              "list_outputs()\n--\n\nReturns a list of dicts (one per output across all adapters)."};
+PyMethodDef g_device_info = {"device_info", device_info, METH_NOARGS, "device_info()\n--\n\n"};
+PyMethodDef g_output_info = {"output_info", output_info, METH_NOARGS, "output_info()\n--\n\n"};
+
+// Appends `name` to the module's __all__ (creating the list if missing), then sets
+// the attribute. Steals `value`.
+int add_exported(PyObject* module, const char* name, PyObject* value) {
+    py::Ref owned = py::Ref::steal(value);
+    if (!owned) return -1;
+    py::Ref all = py::Ref::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        all = py::Ref::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) != 0) return -1;
+    }
+    if (!PyList_Check(all.get())) {
+        PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
+        return -1;
+    }
+    py::Ref key = py::str(name);
+    if (!key || PyList_Append(all.get(), key.get()) != 0) return -1;
+    return PyObject_SetAttrString(module, name, owned.get());
+}
+
+PyObject* new_reference(void* borrowed) {
+    auto* object = static_cast<PyObject*>(borrowed);
+    Py_XINCREF(object);
+    return object;
+}
+
+PyObject* module_function(PyObject* module, PyMethodDef* def) {
+    py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
+    if (!name) return nullptr;
+    return PyCMethod_New(def, module, name.get(), nullptr);
+}
+
+int module_exec(PyObject* module) {
+    return py::guarded([module]() -> int {
+        if (add_exported(module, "__version__", py::str("0.1.2").release()) != 0) return -1;
+        if (add_exported(module, "Capturer", new_reference(capturer_type())) != 0) return -1;
+        if (add_exported(module, "FramesIter", new_reference(frames_iter_type())) != 0) return -1;
+        if (add_exported(module, "GpuTexture", new_reference(gpu_texture_type())) != 0) return -1;
+        const std::pair<const char*, ErrorClass> exceptions[] = {
+            {"CaptureError", ErrorClass::CaptureError},   {"DeviceError", ErrorClass::DeviceError},
+            {"DuplicationError", ErrorClass::DuplicationError}, {"AccessLost", ErrorClass::AccessLost},
+            {"CaptureTimeout", ErrorClass::CaptureTimeout},
+        };
+        for (const auto& [name, cls] : exceptions)
+            if (add_exported(module, name, new_reference(exception_class(cls))) != 0) return -1;
+        for (PyMethodDef* def : {&g_list_outputs, &g_device_info, &g_output_info})
+            if (add_exported(module, def->ml_name, module_function(module, def)) != 0) return -1;
+        return 0;
+    }, -1);
+}
+
+PyModuleDef_Slot g_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&module_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef g_definition = {
+    PyModuleDef_HEAD_INIT,
+    "_vistrel",
+    "",
+    0,
+    nullptr,
+    g_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace vistrel
+
+PyMODINIT_FUNC PyInit__vistrel() { return PyModuleDef_Init(&vistrel::g_definition); }

@@ -1,0 +1,32 @@
+// Scopes over the interpreter lock.
+#pragma once
+
+#include "src/py/python.h"
+
+namespace vistrel::py {
+
+// Releases the lock for the scope: for waits and pixel work that touch no Python object.
+class ReleaseGil {
+public:
+    ReleaseGil() : state_(PyEval_SaveThread()) {}
+    ReleaseGil(const ReleaseGil&) = delete;
+    ReleaseGil& operator=(const ReleaseGil&) = delete;
+    ~ReleaseGil() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+// Holds the lock for the scope, whether or not the calling thread already had it.
+class EnsureGil {
+public:
+    EnsureGil() : state_(PyGILState_Ensure()) {}
+    EnsureGil(const EnsureGil&) = delete;
+    EnsureGil& operator=(const EnsureGil&) = delete;
+    ~EnsureGil() { PyGILState_Release(state_); }
+
+private:
+    PyGILState_STATE state_;
+};
+
+}  // namespace vistrel::py

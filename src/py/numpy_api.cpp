@@ -1,0 +1,86 @@
+#include "src/py/numpy_api.h"
+
+#include <string>
+
+#include "src/errors.h"
+#include "src/py/once.h"
+
+namespace vistrel::py {
+namespace {
+
+GilOnce g_numpy_once;
+void** g_numpy_table = nullptr;  // never released: lives for the process
+
+// Table positions, identical in NumPy 1 and 2.
+constexpr int kArrayTypeSlot = 2;
+constexpr int kNewSlot = 93;
+constexpr int kUint8TypeNum = 2;  // NPY_UBYTE
+
+using PyArrayNew = PyObject* (*)(PyTypeObject*, int, const Py_ssize_t*, int, const Py_ssize_t*, void*, int,
+                                 int, PyObject*);
+
+// The head of NumPy's array object: its layout is part of NumPy's ABI.
+struct ArrayHead {
+    PyObject_HEAD
+    char* data;
+};
+
+// Loads the table; on failure returns null with a Python error pending.
+void** load_table() {
+    Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
+    if (!numpy) return nullptr;
+    Ref version = Ref::steal(PyObject_GetAttrString(numpy.get(), "__version__"));
+    if (!version) return nullptr;
+    Ref lib = Ref::steal(PyImport_ImportModule("numpy.lib"));
+    if (!lib) return nullptr;
+    Ref parsed = Ref::steal(PyObject_CallMethod(lib.get(), "NumpyVersion", "(O)", version.get()));
+    if (!parsed) return nullptr;
+    Ref major_object = Ref::steal(PyObject_GetAttrString(parsed.get(), "major"));
+    if (!major_object) return nullptr;
+    long major = PyLong_AsLong(major_object.get());
+    if (major == -1 && PyErr_Occurred()) return nullptr;
+    if (major < 0 || major > 255) {
+        PyErr_Format(PyExc_OverflowError, "NumPy major version %ld does not fit in 8 bits", major);
+        return nullptr;
+    }
+    const char* multiarray = major > 1 ? "numpy._core.multiarray" : "numpy.core.multiarray";
+    Ref module = Ref::steal(PyImport_ImportModule(multiarray));
+    if (!module) return nullptr;
+    Ref capsule = Ref::steal(PyObject_GetAttrString(module.get(), "_ARRAY_API"));
+    if (!capsule) return nullptr;
+    if (!PyCapsule_CheckExact(capsule.get())) {
+        PyErr_SetString(PyExc_TypeError, "_ARRAY_API is not a capsule");
+        return nullptr;
+    }
+    return static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
+}
+
+}  // namespace
+
+void** numpy_api() {
+    std::string error;
+    bool ready = g_numpy_once.ensure([&] {
+        g_numpy_table = load_table();
+        if (!g_numpy_table) error = take_python_error_text();
+        return g_numpy_table != nullptr;
+    });
+    if (!ready) {
+        std::string text = "Failed to access NumPy array API capsule";
+        if (!error.empty()) text += ": " + error;
+        throw InternalFault(text);
+    }
+    return g_numpy_table;
+}
+
+Ref new_uint8_array(std::uint32_t height, std::uint32_t width, std::uint32_t channels, std::uint8_t** data) {
+    void** api = numpy_api();
+    const Py_ssize_t dims[3] = {static_cast<Py_ssize_t>(height), static_cast<Py_ssize_t>(width),
+                                static_cast<Py_ssize_t>(channels)};
+    auto array_new = reinterpret_cast<PyArrayNew>(api[kNewSlot]);
+    auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
+    Ref array = Ref::steal(array_new(array_type, 3, dims, kUint8TypeNum, nullptr, nullptr, 0, 0, nullptr));
+    if (array && data) *data = reinterpret_cast<std::uint8_t*>(reinterpret_cast<ArrayHead*>(array.get())->data);
+    return array;
+}
+
+}  // namespace vistrel::py

@@ -1,0 +1,79 @@
+// system_message_text: the COM error-information branch and the system-text fallback.
+#include <gtest/gtest.h>
+
+#include "platform/os.h"
+#include "platform/sim/error_info.h"
+#include "platform/sim/machine.h"
+
+namespace vistrel {
+namespace {
+
+std::string text_with(std::optional<std::u16string> description, std::optional<std::u16string> restricted,
+                      HRESULT code = E_INVALIDARG) {
+    auto info = sim::make_error_info(description, restricted);
+    return os::system_message_text(code, info.get());
+}
+
+class MessageText : public ::testing::Test {
+protected:
+    void SetUp() override { live_before_ = sim::live_objects(); }
+    // Every string and interface the lookup touched is released again.
+    void TearDown() override { EXPECT_EQ(sim::live_objects(), live_before_); }
+    long live_before_ = 0;
+};
+
+TEST_F(MessageText, SystemTextWithoutErrorInformation) {
+    EXPECT_EQ(os::system_message_text(E_INVALIDARG, nullptr), "The parameter is incorrect.");
+    EXPECT_EQ(os::system_message_text(E_POINTER, nullptr), "Invalid pointer");
+    EXPECT_EQ(os::system_message_text(S_OK, nullptr), "The operation completed successfully.");
+    EXPECT_EQ(os::system_message_text(static_cast<HRESULT>(0x8ABCDEF0u), nullptr), "");
+    // Inner line breaks stay; only the trailing ones go.
+    std::string reset = os::system_message_text(DXGI_ERROR_DEVICE_RESET, nullptr);
+    EXPECT_NE(reset.find("commands.\r\nThe calling"), std::string::npos);
+    EXPECT_EQ(reset.back(), '.');
+}
+
+TEST_F(MessageText, DescriptionIsPreferredAndStripped) {
+    EXPECT_EQ(text_with(u"Device lost.\r\n\t \v\f", std::nullopt), "Device lost.");
+    EXPECT_EQ(text_with(u"  leading kept", std::nullopt), "  leading kept");
+    EXPECT_EQ(text_with(u"caf\u00e9 \U0001F600", std::nullopt), "caf\xc3\xa9 \xf0\x9f\x98\x80");
+}
+
+TEST_F(MessageText, RestrictedDescriptionComesFirst) {
+    EXPECT_EQ(text_with(u"plain", u"restricted"), "restricted");
+    EXPECT_EQ(text_with(u"plain", u""), "plain");
+    EXPECT_EQ(text_with(std::nullopt, u"only restricted\n"), "only restricted");
+}
+
+TEST_F(MessageText, AbsentDescriptionGivesEmptyText) {
+    EXPECT_EQ(text_with(std::nullopt, std::nullopt), "");
+    EXPECT_EQ(text_with(u"\r\n", std::nullopt), "");
+}
+
+TEST_F(MessageText, UnpairedSurrogateFallsBackToSystemText) {
+    std::u16string broken = u"bad ";
+    broken.push_back(static_cast<char16_t>(0xD800));
+    EXPECT_EQ(text_with(broken, std::nullopt), "The parameter is incorrect.");
+    EXPECT_EQ(text_with(broken, std::nullopt, static_cast<HRESULT>(0x8ABCDEF0u)), "");
+}
+
+TEST_F(MessageText, FailedCallLeavesItsErrorInformation) {
+    sim::reset();
+    sim::Fault fault;
+    fault.hresult = DXGI_ERROR_UNSUPPORTED;
+    fault.description = u"No desktop here.\r\n";
+    sim::fail("CreateDXGIFactory1", fault);
+    void* factory = nullptr;
+    EXPECT_EQ(CreateDXGIFactory1(iid_of<IDXGIFactory1>(), &factory), DXGI_ERROR_UNSUPPORTED);
+    EXPECT_EQ(factory, nullptr);
+    ComPtr<IErrorInfo> info = os::take_error_info();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(os::system_message_text(DXGI_ERROR_UNSUPPORTED, info.get()), "No desktop here.");
+    // Taken means cleared.
+    EXPECT_FALSE(os::take_error_info());
+    info.reset();
+    sim::reset();
+}
+
+}  // namespace
+}  // namespace vistrel
