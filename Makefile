@@ -1,0 +1,70 @@
+# The commands people type. `make test` is what CI runs.
+PYTHON ?= .venv/bin/python
+VENV_BIN := .venv/bin
+CMAKE := $(VENV_BIN)/cmake
+JOBS ?= $(shell nproc)
+DEBIAN_PYTHON := /usr/bin/python3
+
+# Debian packages the build and tests need (the same names on Debian 12 and 13).
+DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 \
+                binutils-mingw-w64-x86-64 python3-dev python3-venv python3-numpy python3-pytest
+
+PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
+
+.PHONY: deps build test ctest sanitize pytest pytest-debian win wheel clean
+
+deps: .venv/.installed
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "missing Debian packages; run as root:"; echo "  apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+
+.venv/.installed: requirements-dev.txt
+	test -x .venv/bin/python || python3 -m venv .venv
+	.venv/bin/python -m pip install -q --disable-pip-version-check -r requirements-dev.txt
+	touch $@
+
+build: deps
+	@test -f build/build.ninja || $(CMAKE) -S . -B build -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja \
+	  -DPython3_EXECUTABLE=$(CURDIR)/$(PYTHON)
+	$(CMAKE) --build build -j $(JOBS)
+
+ctest: build
+	cd build && ../$(VENV_BIN)/ctest --output-on-failure -j $(JOBS)
+
+# The C++ tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	@test -f build-san/build.ninja || $(CMAKE) -S . -B build-san -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja \
+	  -DPython3_EXECUTABLE=$(CURDIR)/$(PYTHON) -DVISTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build-san -j $(JOBS) --target vistrel_tests
+	cd build-san && PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 ../$(VENV_BIN)/ctest --output-on-failure -j $(JOBS)
+
+pytest: build
+	PYTHONPATH=build/python $(PYTHON) -m pytest -q tests/python
+
+# The same abi3 module under Debian's own interpreter and NumPy, where they exist.
+pytest-debian: build
+	@if $(DEBIAN_PYTHON) -c "import numpy, pytest" 2>/dev/null; then \
+	  PYTHONPATH=build/python $(DEBIAN_PYTHON) -m pytest -q -p no:cacheprovider tests/python/test_module_surface.py; \
+	else echo "no Debian python3 with numpy and pytest: skipped"; fi
+
+win: deps
+	@test -f build-win/build.ninja || $(CMAKE) -S . -B build-win -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVISTREL_TESTS=OFF \
+	  -DVISTREL_HOST_PYTHON_INCLUDE=$(PY_INCLUDE) -DVISTREL_BUILD_PYTHON=$(CURDIR)/$(PYTHON)
+	$(CMAKE) --build build-win -j $(JOBS)
+	$(PYTHON) cmake/check_pyd.py x86_64-w64-mingw32-objdump build-win/_vistrel.pyd
+
+test: ctest sanitize pytest pytest-debian win
+
+wheel: deps
+	$(PYTHON) -m pip wheel --no-deps --no-build-isolation -w dist .
+
+clean:
+	rm -rf build build-san build-win dist

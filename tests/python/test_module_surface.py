@@ -1,0 +1,126 @@
+"""The module as Python sees it on import: names, classes, exceptions, functions."""
+import importlib.util
+import inspect
+import subprocess
+import sys
+
+import pytest
+
+import _vistrel
+
+EXPECTED_ALL = ['__version__', 'Capturer', 'FramesIter', 'GpuTexture', 'CaptureError', 'DeviceError',
+                'DuplicationError', 'AccessLost', 'CaptureTimeout', 'list_outputs', 'device_info', 'output_info']
+SUBCLASSES = ['DeviceError', 'DuplicationError', 'AccessLost', 'CaptureTimeout']
+
+
+def test_namespace_lists_the_twelve_names_in_order():
+    assert _vistrel.__all__ == EXPECTED_ALL
+    assert _vistrel.__version__ == "0.1.2"
+    assert _vistrel.__doc__ == ""
+    for name in EXPECTED_ALL:
+        assert hasattr(_vistrel, name)
+
+
+def test_exception_hierarchy_and_names():
+    assert _vistrel.CaptureError.__bases__ == (Exception,)
+    for name in SUBCLASSES:
+        cls = getattr(_vistrel, name)
+        assert cls.__bases__ == (_vistrel.CaptureError,)
+    for name in ['CaptureError'] + SUBCLASSES:
+        cls = getattr(_vistrel, name)
+        assert cls.__name__ == name
+        assert cls.__module__ == "_vistrel"
+        assert cls.__doc__ is None
+    lost = _vistrel.AccessLost("x")
+    with pytest.raises(_vistrel.CaptureError):
+        raise lost
+
+
+def test_classes_report_the_package_path_and_their_docs():
+    for name in ['Capturer', 'FramesIter', 'GpuTexture']:
+        cls = getattr(_vistrel, name)
+        assert cls.__module__ == "vistrel._vistrel"
+        assert cls.__name__ == name
+    assert _vistrel.Capturer.__doc__.endswith(
+        "Capturer is the user-facing pyclass. Holds the live D3D11 state and orchestrates grabs.")
+    assert _vistrel.GpuTexture.__doc__ == "Public Python object handed to the consumer."
+    assert _vistrel.FramesIter.__doc__ is None
+
+
+@pytest.mark.parametrize("name", ["FramesIter", "GpuTexture"])
+def test_python_cannot_instantiate_handed_out_classes(name):
+    with pytest.raises(TypeError) as raised:
+        getattr(_vistrel, name)()
+    assert str(raised.value) == f"cannot create 'vistrel._vistrel.{name}' instances"
+
+
+def test_functions_are_bound_builtins_without_parameters():
+    docs = {"list_outputs": "Returns a list of dicts (one per output across all adapters).",
+            "device_info": None, "output_info": None}
+    for name, doc in docs.items():
+        function = getattr(_vistrel, name)
+        assert function.__name__ == name
+        assert function.__module__ == "_vistrel"
+        assert function.__self__ is _vistrel
+        assert function.__doc__ == doc
+        assert str(inspect.signature(function)) == "()"
+        with pytest.raises(TypeError):
+            function(1)
+        with pytest.raises(TypeError):
+            function(x=1)
+
+
+def test_loading_again_reuses_the_process_wide_classes():
+    spec = importlib.util.spec_from_file_location("_vistrel", _vistrel.__file__)
+    again = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(again)
+    assert again is not _vistrel
+    assert again.__all__ == EXPECTED_ALL
+    for name in ['Capturer', 'FramesIter', 'GpuTexture', 'CaptureError'] + SUBCLASSES:
+        assert getattr(again, name) is getattr(_vistrel, name)
+
+
+def test_numpy_arrays_through_the_loader():
+    import numpy
+    import _vistrel_sim
+    array = _vistrel_sim.make_array(3, 5, 4, 200)
+    assert isinstance(array, numpy.ndarray)
+    assert array.shape == (3, 5, 4) and array.dtype == numpy.uint8
+    assert array.flags.c_contiguous and array.flags.owndata and array.flags.writeable
+    assert int(array.sum()) == 200 * 60
+    assert _vistrel_sim.make_array(0, 7, 1).shape == (0, 7, 1)
+
+
+NO_NUMPY_SCRIPT = r"""
+import sys
+sys.modules['numpy'] = None  # NumPy is not importable in this process
+import _vistrel, _vistrel_sim
+assert 'numpy' in sys.modules and sys.modules['numpy'] is None
+try:
+    _vistrel_sim.make_array(1, 1, 1)
+except Exception as e:
+    raise SystemExit(f"caught as Exception: {e!r}")
+except BaseException as e:
+    assert type(e).__name__ == 'InternalFault', repr(e)
+    assert str(e).startswith("Failed to access NumPy array API capsule"), str(e)
+else:
+    raise SystemExit("no fault without NumPy")
+del sys.modules['numpy']  # NumPy becomes importable: the next array works
+assert _vistrel_sim.make_array(2, 2, 3).shape == (2, 2, 3)
+print("ok")
+"""
+
+
+def test_import_without_numpy_and_recovery():
+    result = subprocess.run([sys.executable, "-c", NO_NUMPY_SCRIPT], capture_output=True, text=True,
+                            env=None, timeout=60)
+    assert result.returncode == 0, result.stderr + result.stdout
+    assert result.stdout.strip() == "ok"
+
+
+def test_import_touches_neither_numpy_nor_the_platform():
+    script = ("import sys, _vistrel, _vistrel_sim\n"
+              "assert 'numpy' not in sys.modules, 'numpy imported'\n"
+              "assert _vistrel_sim.trace() == [], _vistrel_sim.trace()\n")
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
