@@ -124,3 +124,23 @@ def test_import_touches_neither_numpy_nor_the_platform():
               "assert _vistrel_sim.trace() == [], _vistrel_sim.trace()\n")
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0, result.stderr
+
+
+def _fresh_module():
+    spec = importlib.util.spec_from_file_location("_vistrel", _vistrel.__file__)
+    return spec, spec.loader.create_module(spec)
+
+
+def test_exec_extends_an_existing_all_list():
+    spec, module = _fresh_module()
+    module.__all__ = ["extra"]
+    spec.loader.exec_module(module)
+    assert module.__all__ == ["extra"] + EXPECTED_ALL
+
+
+def test_exec_refuses_an_all_that_is_not_a_list():
+    spec, module = _fresh_module()
+    module.__all__ = ("extra",)
+    with pytest.raises(TypeError):
+        spec.loader.exec_module(module)
+    assert not hasattr(module, "__version__")
