@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win wheel clean
+.PHONY: deps build test ctest sanitize pytest pytest-debian win wheel bench clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -65,6 +65,11 @@ test: ctest sanitize pytest pytest-debian win
 
 wheel: deps
 	$(PYTHON) -m pip wheel --no-deps --no-build-isolation -w dist .
+
+# Benchmarks, as ratios to a baseline measured in the same run. Never part of `make test`.
+bench: build
+	$(CMAKE) --build build -j $(JOBS) --target vistrel_convert_bench
+	$(PYTHON) bench/report.py build/bench/vistrel_convert_bench
 
 clean:
 	rm -rf build build-san build-win dist

@@ -3,7 +3,6 @@
 // that correct use does not reach.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
 #include "src/failure.h"
@@ -63,13 +62,6 @@ PyObject* raise_failure(Failure failure);
 
 // The "DXGI 0x........: text" message of a failed call.
 std::string hresult_message(std::uint32_t code, IErrorInfo* error_info);
-
-// An internal fault: thrown below a Python entry point, raised there as the
-// internal-fault exception (derived from BaseException).
-class InternalFault : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Sets the internal-fault exception with `text`.
 void raise_internal_fault(const std::string& text);

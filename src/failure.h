@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <variant>
@@ -50,6 +51,14 @@ private:
     HRESULT code_ = 0;
     ComPtr<IErrorInfo> error_info_;
     std::string text_;
+};
+
+// An internal fault: a condition correct use does not reach. Thrown below a Python entry
+// point (on any thread, without the interpreter lock) and raised there as the
+// internal-fault exception, derived from BaseException.
+class InternalFault : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // A value or the Failure that prevented it.
