@@ -22,12 +22,6 @@ void rgba_sse2(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
     rgba_scalar(s + 4 * i, d + 4 * i, pixels - i);
 }
 
-void gray_sse2(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
-    std::size_t vector = gray_vector_pixels(pixels);
-    for (std::size_t i = 0; i < vector; i += 16) gray16_sse2(s + 4 * i, d + i);
-    gray_scalar(s + 4 * vector, d + vector, pixels - vector);
-}
-
 }  // namespace
 
 const KernelSet kSse2 = {bgr_scalar, rgba_sse2, rgb_scalar, gray_sse2};

@@ -41,14 +41,8 @@ void three_channels_ssse3(const std::uint8_t* s, std::uint8_t* d, std::size_t pi
         bgr_scalar(s + 4 * i, d + 3 * i, pixels - i);
 }
 
-void gray_ssse3(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
-    std::size_t vector = gray_vector_pixels(pixels);
-    for (std::size_t i = 0; i < vector; i += 16) gray16_sse2(s + 4 * i, d + i);
-    gray_scalar(s + 4 * vector, d + vector, pixels - vector);
-}
-
 }  // namespace
 
-const KernelSet kSsse3 = {three_channels_ssse3<false>, rgba_ssse3, three_channels_ssse3<true>, gray_ssse3};
+const KernelSet kSsse3 = {three_channels_ssse3<false>, rgba_ssse3, three_channels_ssse3<true>, gray_sse2};
 
 }  // namespace vistrel::kernels

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "src/convert/kernels.h"
+
 namespace vistrel::kernels {
 
 // Reads 64 bytes (16 BGRA pixels) at `s`, writes 16 bytes at `d`. Internal linkage: it is
@@ -29,6 +31,13 @@ static inline void gray16_sse2(const std::uint8_t* s, std::uint8_t* d) {
     __m128i words = _mm_packs_epi32(gray[0], gray[1]);
     __m128i words_high = _mm_packs_epi32(gray[2], gray[3]);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(words, words_high));
+}
+
+// The whole gray conversion: sixteen-pixel blocks, then the scalar tail of 1 to 16.
+static inline void gray_sse2(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
+    std::size_t vector = gray_vector_pixels(pixels);
+    for (std::size_t i = 0; i < vector; i += 16) gray16_sse2(s + 4 * i, d + i);
+    gray_scalar(s + 4 * vector, d + vector, pixels - vector);
 }
 
 }  // namespace vistrel::kernels
