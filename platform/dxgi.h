@@ -31,4 +31,6 @@ __CRT_UUID_DECL(IRestrictedErrorInfo, 0x82BA7092, 0x4C88, 0x427D, 0xA7, 0xBC, 0x
 #include "platform/shim/unknown.h"
 #include "platform/shim/oleauto.h"
 #include "platform/shim/dxgi.h"
+#include "platform/shim/d3d11.h"
+#include "platform/shim/user32.h"
 #endif

@@ -17,6 +17,10 @@ ComPtr<IErrorInfo> take_error_info();
 // when nothing knows the code.
 std::string system_message_text(HRESULT code, IErrorInfo* error_info);
 
+// Fetches and drops the thread's last system error (after a failed user32 call whose
+// failure is ignored).
+void discard_last_error();
+
 // Asks for per-monitor (v2) DPI awareness; false when the process had already fixed it.
 bool set_process_dpi_awareness();
 

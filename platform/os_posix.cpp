@@ -14,6 +14,8 @@ ComPtr<IErrorInfo> take_error_info() {
     return info;
 }
 
+void discard_last_error() {}
+
 bool set_process_dpi_awareness() { return !provider::os_call_fails("SetProcessDpiAwarenessContext"); }
 
 namespace detail {

@@ -12,6 +12,8 @@ ComPtr<IErrorInfo> take_error_info() {
     return info;
 }
 
+void discard_last_error() { (void)GetLastError(); }
+
 bool set_process_dpi_awareness() {
     if (SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return true;
     // Typically the host fixed its awareness already; that is not our error to report.

@@ -47,11 +47,100 @@ struct DXGI_OUTPUT_DESC {
     HMONITOR Monitor;
 };
 
+enum DXGI_FORMAT : int {
+    DXGI_FORMAT_UNKNOWN = 0,
+    DXGI_FORMAT_B8G8R8A8_UNORM = 87,
+};
+
+struct DXGI_RATIONAL {
+    UINT Numerator;
+    UINT Denominator;
+};
+
+struct DXGI_MODE_DESC {
+    UINT Width;
+    UINT Height;
+    DXGI_RATIONAL RefreshRate;
+    DXGI_FORMAT Format;
+    int ScanlineOrdering;
+    int Scaling;
+};
+
+struct DXGI_SAMPLE_DESC {
+    UINT Count;
+    UINT Quality;
+};
+
+struct DXGI_OUTDUPL_DESC {
+    DXGI_MODE_DESC ModeDesc;
+    DXGI_MODE_ROTATION Rotation;
+    BOOL DesktopImageInSystemMemory;
+};
+
+struct DXGI_OUTDUPL_POINTER_POSITION {
+    POINT Position;
+    BOOL Visible;
+};
+
+struct DXGI_OUTDUPL_FRAME_INFO {
+    LARGE_INTEGER LastPresentTime;
+    LARGE_INTEGER LastMouseUpdateTime;
+    UINT AccumulatedFrames;
+    BOOL RectsCoalesced;
+    BOOL ProtectedContentMaskedOut;
+    DXGI_OUTDUPL_POINTER_POSITION PointerPosition;
+    UINT TotalMetadataBufferSize;
+    UINT PointerShapeBufferSize;
+};
+
+enum DXGI_OUTDUPL_POINTER_SHAPE_TYPE : int {
+    DXGI_OUTDUPL_POINTER_SHAPE_TYPE_MONOCHROME = 1,
+    DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR = 2,
+    DXGI_OUTDUPL_POINTER_SHAPE_TYPE_MASKED_COLOR = 4,
+};
+
+struct DXGI_OUTDUPL_POINTER_SHAPE_INFO {
+    UINT Type;
+    UINT Width;
+    UINT Height;
+    UINT Pitch;
+    POINT HotSpot;
+};
+
 struct IDXGIObject : IUnknown {
     static constexpr IID kIid = {0xAEC22FB8, 0x76F3, 0x4639, {0x9B, 0xE0, 0x28, 0xEB, 0x43, 0xA6, 0x7A, 0x2E}};
 
 protected:
     ~IDXGIObject() = default;
+};
+
+struct IDXGIDeviceSubObject : IDXGIObject {
+    static constexpr IID kIid = {0x3D3E0379, 0xF9DE, 0x4D58, {0xBB, 0x6C, 0x18, 0xD6, 0x29, 0x92, 0xF1, 0xA6}};
+
+protected:
+    ~IDXGIDeviceSubObject() = default;
+};
+
+// The desktop image of an acquired frame; queried for ID3D11Texture2D.
+struct IDXGIResource : IDXGIDeviceSubObject {
+    static constexpr IID kIid = {0x035F3AB4, 0x482E, 0x4E50, {0xB4, 0x1F, 0x8A, 0x7F, 0x8B, 0xD8, 0x96, 0x0B}};
+
+protected:
+    ~IDXGIResource() = default;
+};
+
+struct IDXGIOutputDuplication : IDXGIObject {
+    static constexpr IID kIid = {0x191CFAC3, 0xA341, 0x470D, {0xB2, 0x6E, 0xA8, 0x64, 0xF4, 0x28, 0x31, 0x9C}};
+
+    virtual void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* frame_info,
+                                                       IDXGIResource** desktop_resource) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
+                                                           DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReleaseFrame() = 0;
+
+protected:
+    ~IDXGIOutputDuplication() = default;
 };
 
 struct IDXGIOutput : IDXGIObject {
@@ -61,6 +150,15 @@ struct IDXGIOutput : IDXGIObject {
 
 protected:
     ~IDXGIOutput() = default;
+};
+
+struct IDXGIOutput1 : IDXGIOutput {
+    static constexpr IID kIid = {0x00CDDEA8, 0x939B, 0x4B83, {0xA3, 0x40, 0xA6, 0x85, 0x22, 0x66, 0x66, 0xCC}};
+
+    virtual HRESULT STDMETHODCALLTYPE DuplicateOutput(IUnknown* device, IDXGIOutputDuplication** duplication) = 0;
+
+protected:
+    ~IDXGIOutput1() = default;
 };
 
 struct IDXGIAdapter : IDXGIObject {

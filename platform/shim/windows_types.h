@@ -77,3 +77,11 @@ using REFIID = const IID&;
 
 // COM methods carry no calling-convention annotation off Windows.
 #define STDMETHODCALLTYPE
+
+using LONGLONG = std::int64_t;
+using HCURSOR = void*;
+
+// Only QuadPart is used; the SDK's union also offers the two halves.
+struct LARGE_INTEGER {
+    LONGLONG QuadPart;
+};

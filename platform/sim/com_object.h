@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "platform/com_ptr.h"
 #include "platform/sim/machine.h"
@@ -27,12 +28,18 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG left = --references_;
-        if (left == 0) delete this;
+        if (left == 0) {
+            if (const char* name = trace_name()) record(std::string("Release(") + name + ")");
+            delete this;
+        }
         return left;
     }
 
 protected:
     virtual ~ComObject() = default;
+    // The interface name traced as "Release(Name)" when the last reference goes; none
+    // for objects whose release is not worth tracing.
+    virtual const char* trace_name() const { return nullptr; }
     // Interfaces beyond the chain (for example an output's IDXGIOutput1).
     virtual HRESULT query_other(REFIID, void**) { return E_NOINTERFACE; }
 

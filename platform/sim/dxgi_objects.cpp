@@ -2,7 +2,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/com_object.h"
+#include "platform/sim/objects.h"
+#include "platform/sim/runtime.h"
 
 namespace vistrel::sim {
 namespace {
@@ -13,29 +14,55 @@ void copy_wide(WCHAR (&field)[N], const std::u16string& text) {
     std::memcpy(field, text.data(), std::min(N, text.size()) * sizeof(WCHAR));
 }
 
-class Output final : public ComObject<IDXGIOutput, IDXGIObject> {
+class Output final : public ComObject<IDXGIOutput1, IDXGIOutput, IDXGIObject> {
 public:
-    explicit Output(OutputConfig config) : config_(std::move(config)) {}
+    explicit Output(std::shared_ptr<OutputState> state) : state_(std::move(state)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        // Asking for IDXGIOutput1 is an operation tests can make fail.
+        if (object && riid == iid_of<IDXGIOutput1>()) {
+            *object = nullptr;
+            CallResult call = enter("QueryInterface(IDXGIOutput1)");
+            if (call.outcome == Outcome::Fail) return call.hresult;
+            if (call.outcome == Outcome::Null) return S_OK;
+        }
+        return ComObject::QueryInterface(riid, object);
+    }
 
     HRESULT STDMETHODCALLTYPE GetDesc(DXGI_OUTPUT_DESC* desc) override {
         CallResult call = enter("IDXGIOutput::GetDesc");
         if (call.outcome == Outcome::Fail) return call.hresult;
-        copy_wide(desc->DeviceName, config_.device_name);
-        desc->DesktopCoordinates = {config_.origin_x, config_.origin_y, config_.origin_x + config_.width,
-                                    config_.origin_y + config_.height};
-        desc->AttachedToDesktop = config_.attached ? TRUE : FALSE;
-        desc->Rotation = static_cast<DXGI_MODE_ROTATION>(config_.rotation);
+        const OutputConfig& c = state_->config;
+        copy_wide(desc->DeviceName, c.device_name);
+        desc->DesktopCoordinates = {c.origin_x, c.origin_y, static_cast<LONG>(static_cast<std::uint32_t>(c.origin_x) + c.width),
+                                    static_cast<LONG>(static_cast<std::uint32_t>(c.origin_y) + c.height)};
+        desc->AttachedToDesktop = c.attached ? TRUE : FALSE;
+        desc->Rotation = static_cast<DXGI_MODE_ROTATION>(c.rotation);
         desc->Monitor = nullptr;
         return S_OK;
     }
 
+    HRESULT STDMETHODCALLTYPE DuplicateOutput(IUnknown* device, IDXGIOutputDuplication** duplication) override {
+        *duplication = nullptr;
+        CallResult call = enter("IDXGIOutput1::DuplicateOutput");
+        if (call.outcome == Outcome::Fail) return call.hresult;
+        if (call.outcome == Outcome::Null) return S_OK;
+        if (!is_device(device)) return E_INVALIDARG;
+        *duplication = new_duplication(state_);
+        return S_OK;
+    }
+
+protected:
+    const char* trace_name() const override { return "IDXGIOutput1"; }
+
 private:
-    OutputConfig config_;
+    std::shared_ptr<OutputState> state_;
 };
 
 class Adapter final : public ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
 public:
-    explicit Adapter(AdapterConfig config) : config_(std::move(config)) {}
+    Adapter(std::shared_ptr<Machine> machine, std::uint32_t index)
+        : machine_(std::move(machine)), index_(index), config_(machine_->config.adapters[index]) {}
 
     HRESULT STDMETHODCALLTYPE EnumOutputs(UINT index, IDXGIOutput** out) override {
         *out = nullptr;
@@ -43,7 +70,7 @@ public:
         if (call.outcome == Outcome::Fail) return call.hresult;
         if (call.outcome == Outcome::Null) return S_OK;
         if (index >= config_.outputs.size()) return DXGI_ERROR_NOT_FOUND;
-        *out = new Output(config_.outputs[index]);
+        *out = new Output(machine_->output(index_, index));
         return S_OK;
     }
 
@@ -65,29 +92,43 @@ public:
 
     const AdapterConfig& config() const { return config_; }
 
+protected:
+    const char* trace_name() const override { return "IDXGIAdapter1"; }
+
 private:
-    AdapterConfig config_;
+    std::shared_ptr<Machine> machine_;
+    std::uint32_t index_;
+    const AdapterConfig& config_;
 };
 
 class Factory final : public ComObject<IDXGIFactory1, IDXGIObject> {
 public:
-    explicit Factory(std::shared_ptr<const MachineConfig> machine) : machine_(std::move(machine)) {}
+    explicit Factory(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
 
     HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT index, IDXGIAdapter1** out) override {
         *out = nullptr;
         CallResult call = enter("IDXGIFactory1::EnumAdapters1");
         if (call.outcome == Outcome::Fail) return call.hresult;
         if (call.outcome == Outcome::Null) return S_OK;
-        if (index >= machine_->adapters.size()) return DXGI_ERROR_NOT_FOUND;
-        *out = new Adapter(machine_->adapters[index]);
+        if (index >= machine_->config.adapters.size()) return DXGI_ERROR_NOT_FOUND;
+        *out = new Adapter(machine_, index);
         return S_OK;
     }
 
+protected:
+    const char* trace_name() const override { return "IDXGIFactory1"; }
+
 private:
-    std::shared_ptr<const MachineConfig> machine_;
+    std::shared_ptr<Machine> machine_;
 };
 
 }  // namespace
+
+const AdapterConfig* adapter_config(IDXGIAdapter* adapter) {
+    auto* sim_adapter = dynamic_cast<Adapter*>(adapter);
+    return sim_adapter ? &sim_adapter->config() : nullptr;
+}
+
 }  // namespace vistrel::sim
 
 using namespace vistrel::sim;
@@ -97,6 +138,6 @@ HRESULT CreateDXGIFactory1(REFIID riid, void** out) {
     CallResult call = enter("CreateDXGIFactory1");
     if (call.outcome == Outcome::Fail) return call.hresult;
     if (call.outcome == Outcome::Null) return S_OK;
-    auto factory = vistrel::ComPtr<IDXGIFactory1>::adopt(new Factory(machine()));
+    auto factory = vistrel::ComPtr<IDXGIFactory1>::adopt(new Factory(current_machine()));
     return factory->QueryInterface(riid, out);
 }

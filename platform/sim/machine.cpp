@@ -5,14 +5,14 @@
 #include <mutex>
 
 #include "platform/sim/error_info.h"
+#include "platform/sim/runtime.h"
 
 namespace vistrel::sim {
 namespace {
 
 struct State {
     std::mutex mutex;
-    std::shared_ptr<const MachineConfig> machine =
-        std::make_shared<const MachineConfig>(MachineConfig::default_machine());
+    std::shared_ptr<Machine> machine = std::make_shared<Machine>(MachineConfig::default_machine());
     std::map<std::string, Fault, std::less<>> faults;
     std::vector<std::string> trace;
 };
@@ -24,7 +24,58 @@ State& state() {
 
 std::atomic<long> g_live{0};
 
+// Consults the faults of `operation` with the state locked; fills `fault_copy` when a
+// failure is due.
+CallResult due_fault(State& s, std::string_view operation, std::optional<Fault>& fault_copy) {
+    CallResult result;
+    auto it = s.faults.find(operation);
+    if (it == s.faults.end()) return result;
+    Fault& fault = it->second;
+    if (fault.skip > 0) {
+        --fault.skip;
+        return result;
+    }
+    if (fault.times == 0) return result;
+    if (fault.times > 0) --fault.times;
+    if (fault.null) {
+        result.outcome = Outcome::Null;
+        return result;
+    }
+    result.outcome = Outcome::Fail;
+    result.hresult = fault.hresult;
+    fault_copy = fault;
+    return result;
+}
+
+// A failing call leaves its error information for GetErrorInfo (or clears it).
+void leave_error_info(const std::optional<Fault>& fault) {
+    if (fault && (fault->description || fault->restricted_description)) {
+        ComPtr<IErrorInfo> info = make_error_info(fault->description, fault->restricted_description);
+        set_thread_error_info(info.get());
+    } else {
+        set_thread_error_info(nullptr);
+    }
+}
+
 }  // namespace
+
+Machine::Machine(MachineConfig machine_config) : config(std::move(machine_config)) {
+    for (const AdapterConfig& adapter : config.adapters) {
+        auto& states = outputs.emplace_back();
+        for (const OutputConfig& output : adapter.outputs) states.push_back(std::make_shared<OutputState>(output));
+    }
+}
+
+std::shared_ptr<OutputState> Machine::output(std::uint32_t adapter, std::uint32_t index) const {
+    if (adapter >= outputs.size() || index >= outputs[adapter].size()) return nullptr;
+    return outputs[adapter][index];
+}
+
+std::shared_ptr<Machine> current_machine() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.machine;
+}
 
 MachineConfig MachineConfig::default_machine() {
     MachineConfig m;
@@ -32,18 +83,25 @@ MachineConfig MachineConfig::default_machine() {
     return m;
 }
 
-void reset(MachineConfig machine) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.machine = std::make_shared<const MachineConfig>(std::move(machine));
-    s.faults.clear();
-    s.trace.clear();
+void reset(MachineConfig machine_config) {
+    auto fresh = std::make_shared<Machine>(std::move(machine_config));
+    std::shared_ptr<Machine> old;
+    {
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        old = std::exchange(s.machine, std::move(fresh));
+        s.faults.clear();
+        s.trace.clear();
+    }
+    // The old machine's presenter threads stop now, outside the lock; its objects that
+    // are still alive keep their own outputs.
+    for (auto& adapter : old->outputs)
+        for (auto& output : adapter) output->animate(0);
 }
 
 std::shared_ptr<const MachineConfig> machine() {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.machine;
+    std::shared_ptr<Machine> m = current_machine();
+    return std::shared_ptr<const MachineConfig>(m, &m->config);
 }
 
 void fail(const std::string& operation, Fault fault) {
@@ -75,38 +133,92 @@ void record(const std::string& operation) {
 }
 
 CallResult enter(const char* operation) {
+    std::optional<Fault> fault;
     CallResult result;
-    std::optional<std::u16string> description, restricted;
     {
         State& s = state();
         std::lock_guard lock(s.mutex);
         s.trace.emplace_back(operation);
-        auto it = s.faults.find(std::string_view(operation));
-        if (it == s.faults.end()) return result;
-        Fault& fault = it->second;
-        if (fault.skip > 0) {
-            --fault.skip;
-            return result;
-        }
-        if (fault.times == 0) return result;
-        if (fault.times > 0) --fault.times;
-        if (fault.null) {
-            result.outcome = Outcome::Null;
-            return result;
-        }
-        result.outcome = Outcome::Fail;
-        result.hresult = fault.hresult;
-        description = fault.description;
-        restricted = fault.restricted_description;
+        result = due_fault(s, operation, fault);
     }
     // Outside the lock: the error information is itself a counted object.
-    if (description || restricted) {
-        ComPtr<IErrorInfo> info = make_error_info(description, restricted);
-        set_thread_error_info(info.get());
-    } else {
-        set_thread_error_info(nullptr);
-    }
+    if (result.outcome == Outcome::Fail) leave_error_info(fault);
     return result;
+}
+
+CallResult consult(const char* operation) {
+    std::optional<Fault> fault;
+    CallResult result;
+    {
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        result = due_fault(s, operation, fault);
+    }
+    if (result.outcome == Outcome::Fail) leave_error_info(fault);
+    return result;
+}
+
+std::int64_t present(std::uint32_t adapter, std::uint32_t output, const std::vector<std::uint8_t>* image,
+                     const PointerUpdate* pointer) {
+    std::shared_ptr<OutputState> state = current_machine()->output(adapter, output);
+    if (!state) return -1;
+    SurfacePtr surface;
+    if (image) {
+        std::uint32_t width, height;
+        {
+            std::lock_guard lock(state->mutex);
+            width = state->mode_width;
+            height = state->mode_height;
+        }
+        if (image->size() != std::size_t{width} * height * 4) return -1;
+        surface = Surface::from_packed(width, height, image->data());
+    }
+    return state->present(std::move(surface), pointer);
+}
+
+std::vector<std::uint8_t> image(std::uint32_t adapter, std::uint32_t output) {
+    std::shared_ptr<OutputState> state = current_machine()->output(adapter, output);
+    if (!state) return {};
+    SurfacePtr surface;
+    {
+        std::lock_guard lock(state->mutex);
+        surface = state->image;
+    }
+    return surface->packed();
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> mode(std::uint32_t adapter, std::uint32_t output) {
+    std::shared_ptr<OutputState> state = current_machine()->output(adapter, output);
+    if (!state) return std::nullopt;
+    std::lock_guard lock(state->mutex);
+    return std::make_pair(state->mode_width, state->mode_height);
+}
+
+bool animate(std::uint32_t adapter, std::uint32_t output, double hz) {
+    std::shared_ptr<OutputState> state = current_machine()->output(adapter, output);
+    if (!state) return false;
+    state->animate(hz);
+    return true;
+}
+
+bool lose_access(std::uint32_t adapter, std::uint32_t output,
+                 std::optional<std::pair<std::uint32_t, std::uint32_t>> new_mode) {
+    std::shared_ptr<OutputState> state = current_machine()->output(adapter, output);
+    if (!state) return false;
+    state->lose_access(new_mode);
+    return true;
+}
+
+void set_cursor_info(CursorInfoAnswer answer) {
+    std::shared_ptr<Machine> m = current_machine();
+    std::lock_guard lock(m->answers_mutex);
+    m->cursor = answer;
+}
+
+CreateDeviceCall last_create_device_call() {
+    std::shared_ptr<Machine> m = current_machine();
+    std::lock_guard lock(m->answers_mutex);
+    return m->last_create_device;
 }
 
 Counted::Counted() { ++g_live; }
@@ -114,3 +226,16 @@ Counted::Counted(const Counted&) { ++g_live; }
 Counted::~Counted() { --g_live; }
 
 }  // namespace vistrel::sim
+
+BOOL GetCursorInfo(CURSORINFO* info) {
+    using namespace vistrel::sim;
+    if (enter("GetCursorInfo").outcome != Outcome::Proceed) return FALSE;
+    if (!info || info->cbSize != sizeof(CURSORINFO)) return FALSE;
+    std::shared_ptr<Machine> m = current_machine();
+    std::lock_guard lock(m->answers_mutex);
+    if (!m->cursor.ok) return FALSE;
+    info->flags = m->cursor.flags;
+    info->hCursor = nullptr;
+    info->ptScreenPos = {m->cursor.x, m->cursor.y};
+    return TRUE;
+}

@@ -61,6 +61,62 @@ void clear_faults();
 std::vector<std::string> trace(bool clear);
 long live_objects();
 
+// --- the desktop (outputs addressed by adapter and output index) ---
+
+struct PointerShape {
+    std::uint32_t type = 2;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;  // as the platform reports it: both masks for monochrome
+    std::uint32_t pitch = 0;
+    std::int32_t hotspot_x = 0;
+    std::int32_t hotspot_y = 0;
+    std::vector<std::uint8_t> data;
+};
+
+struct PointerUpdate {
+    std::optional<std::int32_t> x;
+    std::optional<std::int32_t> y;
+    std::optional<bool> visible;
+    std::optional<PointerShape> shape;
+};
+
+// Queues a desktop update on every live duplication of the output; returns its present
+// time. `image` is packed BGRA of the output's mode size, or null for a pointer-only
+// update. Returns -1 for an unknown output or an image of the wrong size.
+std::int64_t present(std::uint32_t adapter, std::uint32_t output, const std::vector<std::uint8_t>* image,
+                     const PointerUpdate* pointer);
+// The output's current desktop image, packed BGRA; empty for an unknown output.
+std::vector<std::uint8_t> image(std::uint32_t adapter, std::uint32_t output);
+// The duplication size of an output (its mode), or nullopt for an unknown output.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> mode(std::uint32_t adapter, std::uint32_t output);
+// A presenter thread changing the image `hz` times a second (0 stops it). Each image
+// carries a frame counter in its first pixel. Returns false for an unknown output.
+bool animate(std::uint32_t adapter, std::uint32_t output, double hz);
+// Every existing duplication of the output fails from now on with ACCESS_LOST; new ones
+// work, at `mode` when given (a display-mode change).
+bool lose_access(std::uint32_t adapter, std::uint32_t output,
+                 std::optional<std::pair<std::uint32_t, std::uint32_t>> mode);
+
+struct CursorInfoAnswer {
+    std::uint32_t flags = 1;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    bool ok = true;
+};
+// What GetCursorInfo answers.
+void set_cursor_info(CursorInfoAnswer answer);
+
+// The arguments of the last D3D11CreateDevice call, for checking how the core calls it.
+struct CreateDeviceCall {
+    int driver_type = -1;
+    bool software = false;
+    std::uint32_t flags = 0;
+    std::vector<int> feature_levels;
+    std::uint32_t sdk_version = 0;
+    bool wants_feature_level = false;
+};
+CreateDeviceCall last_create_device_call();
+
 // --- for the simulated objects ---
 
 enum class Outcome { Proceed, Fail, Null };
@@ -73,6 +129,8 @@ struct CallResult {
 CallResult enter(const char* operation);
 // Records a call that cannot fail.
 void record(const std::string& operation);
+// Consults the faults of `operation` without recording it (a second switch of one call).
+CallResult consult(const char* operation);
 
 // Counts one live simulated object for its lifetime.
 class Counted {

@@ -77,16 +77,25 @@ def test_sizes_wrap_in_32_bits(sim):
     assert "Res:(100, 1080)" in _vistrel.output_info()
 
 
+def calls_and_releases(trace):
+    calls = [c for c in trace if not c.startswith("Release(") and c != "SetProcessDpiAwarenessContext"]
+    return calls, sorted(c for c in trace if c.startswith("Release("))
+
+
 def test_call_sequence(sim):
     sim.trace()
     _vistrel.list_outputs()
-    calls = [c for c in sim.trace() if c != "SetProcessDpiAwarenessContext"]
+    calls, releases = calls_and_releases(sim.trace())
     assert calls == ["CreateDXGIFactory1", "IDXGIFactory1::EnumAdapters1", "IDXGIAdapter1::GetDesc1",
                      "IDXGIAdapter::EnumOutputs", "IDXGIOutput::GetDesc", "IDXGIAdapter::EnumOutputs",
                      "IDXGIFactory1::EnumAdapters1"]
+    # Every interface obtained is released before the call returns.
+    assert releases == ["Release(IDXGIAdapter1)", "Release(IDXGIFactory1)", "Release(IDXGIOutput1)"]
     _vistrel.device_info()
-    assert sim.trace() == ["CreateDXGIFactory1", "IDXGIFactory1::EnumAdapters1", "IDXGIAdapter1::GetDesc1",
-                           "IDXGIFactory1::EnumAdapters1"]
+    calls, releases = calls_and_releases(sim.trace())
+    assert calls == ["CreateDXGIFactory1", "IDXGIFactory1::EnumAdapters1", "IDXGIAdapter1::GetDesc1",
+                     "IDXGIFactory1::EnumAdapters1"]
+    assert releases == ["Release(IDXGIAdapter1)", "Release(IDXGIFactory1)"]
     _vistrel.output_info()
     assert "IDXGIAdapter1::GetDesc1" not in sim.trace()
 

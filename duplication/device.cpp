@@ -1,0 +1,137 @@
+#include "duplication/device.h"
+
+#include <cstdio>
+#include <string>
+
+#include "duplication/dpi_awareness.h"
+#include "duplication/frame.h"
+#include "platform/os.h"
+
+namespace vistrel {
+namespace {
+
+Failure failed_call(HRESULT code) { return Failure::hresult(code, os::take_error_info()); }
+
+// A call that failed in a way reported as text: its error information is dropped.
+void drop_error_info() { (void)os::take_error_info(); }
+
+std::string hex8(HRESULT code) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(code));
+    return text;
+}
+
+D3D11_TEXTURE2D_DESC copy_texture_desc(std::uint32_t width, std::uint32_t height) {
+    D3D11_TEXTURE2D_DESC desc{};
+    desc.Width = width;
+    desc.Height = height;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.SampleDesc = {1, 0};
+    desc.Usage = D3D11_USAGE_DEFAULT;
+    desc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = 0;
+    return desc;
+}
+
+Result<ComPtr<ID3D11Texture2D>> create_texture(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc) {
+    ComPtr<ID3D11Texture2D> texture;
+    HRESULT hr = device->CreateTexture2D(&desc, nullptr, texture.put());
+    if (FAILED(hr)) return failed_call(hr);
+    if (!texture) return Failure::hresult(0);
+    return texture;
+}
+
+}  // namespace
+
+DuplicationSession::~DuplicationSession() {
+    device.reset();
+    context.reset();
+    output.reset();
+    duplication.reset();
+    gpu_copy.reset();
+    staging.reset();
+    cursor.shape.reset();
+    frame_buffer = {};
+}
+
+Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
+                                                    bool cursor_enabled) {
+    ensure_dpi_awareness();
+
+    ComPtr<IDXGIFactory1> factory;
+    HRESULT hr = CreateDXGIFactory1(iid_of<IDXGIFactory1>(), factory.put_void());
+    if (FAILED(hr)) return failed_call(hr);
+    if (!factory) return Failure::hresult(0);
+
+    ComPtr<IDXGIAdapter1> adapter;
+    hr = factory->EnumAdapters1(device_index, adapter.put());
+    if (FAILED(hr) || !adapter) {
+        drop_error_info();
+        return Failure::message("device index " + std::to_string(device_index) + " out of range");
+    }
+
+    DXGI_ADAPTER_DESC1 adapter_desc{};
+    hr = adapter->GetDesc1(&adapter_desc);
+    if (FAILED(hr)) return failed_call(hr);
+
+    DuplicationSession s;
+    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0};
+    hr = D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
+                           1, D3D11_SDK_VERSION, s.device.put(), nullptr, s.context.put());
+    if (FAILED(hr)) return failed_call(hr);
+    if (!s.device) return Failure::message("D3D11CreateDevice returned no device");
+    if (!s.context) return Failure::message("D3D11CreateDevice returned no context");
+
+    ComPtr<IDXGIOutput> output;
+    hr = adapter->EnumOutputs(output_index, output.put());
+    if (FAILED(hr) || !output) {
+        drop_error_info();
+        return Failure::message("output index " + std::to_string(output_index) + " out of range (HRESULT 0x" +
+                                hex8(FAILED(hr) ? hr : 0) + ")");
+    }
+
+    DXGI_OUTPUT_DESC output_desc{};
+    hr = output->GetDesc(&output_desc);
+    if (FAILED(hr)) return failed_call(hr);
+
+    hr = output.query(s.output);
+    if (FAILED(hr)) return failed_call(hr);
+    if (!s.output) return Failure::hresult(E_POINTER);
+
+    hr = s.output->DuplicateOutput(s.device.get(), s.duplication.put());
+    if (FAILED(hr)) return failed_call(hr);
+    if (!s.duplication) return Failure::hresult(0);
+
+    DXGI_OUTDUPL_DESC duplication_desc{};
+    s.duplication->GetDesc(&duplication_desc);
+    s.width = duplication_desc.ModeDesc.Width;
+    s.height = duplication_desc.ModeDesc.Height;
+    s.rotation = static_cast<std::uint32_t>(duplication_desc.Rotation);
+
+    D3D11_TEXTURE2D_DESC desc = copy_texture_desc(s.width, s.height);
+    auto gpu_copy = create_texture(s.device.get(), desc);
+    if (!gpu_copy) return gpu_copy.take_failure();
+    s.gpu_copy = std::move(gpu_copy).value();
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.BindFlags = 0;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    auto staging = create_texture(s.device.get(), desc);
+    if (!staging) return staging.take_failure();
+    s.staging = std::move(staging).value();
+
+    s.frame_buffer.assign(static_cast<std::size_t>(std::uint64_t{s.width} * s.height * 4), 0);
+    s.cursor_enabled = cursor_enabled;
+    s.adapter_luid = adapter_desc.AdapterLuid;
+    s.desktop_left = output_desc.DesktopCoordinates.left;
+    s.desktop_top = output_desc.DesktopCoordinates.top;
+
+    // Primes the GPU copy texture with the first desktop image and the cursor state with
+    // the first pointer; whatever these report is not open's business.
+    for (int i = 0; i < 2; ++i) (void)acquire_frame(s, 50);
+    return s;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,51 @@
+// DuplicationSession: everything one capturer needs to read one output, and its open.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "duplication/cursor.h"
+#include "platform/com_ptr.h"
+#include "src/failure.h"
+
+namespace vistrel {
+
+// One owner at a time; moved between threads, never shared or copied. Every interface
+// is non-null while the session exists. Width, height and rotation are the
+// duplication's at open and never change, even when the duplication is re-created.
+struct DuplicationSession {
+    ComPtr<ID3D11Device> device;
+    ComPtr<ID3D11DeviceContext> context;
+    ComPtr<IDXGIOutput1> output;
+    ComPtr<IDXGIOutputDuplication> duplication;  // replaced when lost (acquire_frame)
+    ComPtr<ID3D11Texture2D> gpu_copy;            // receives every acquired desktop image
+    ComPtr<ID3D11Texture2D> staging;             // CPU-readable copy of gpu_copy
+    CursorState cursor;
+    // Packed BGRA rows for conversions; grown with zeros when too short, never shrunk.
+    std::vector<std::uint8_t> frame_buffer;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t rotation = 0;
+    bool cursor_enabled = false;
+    std::int64_t last_present_time = 0;
+    LUID adapter_luid = {0, 0};
+    // The output's desktop origin, to make the system cursor position output-relative.
+    std::int32_t desktop_left = 0;
+    std::int32_t desktop_top = 0;
+
+    DuplicationSession() = default;
+    DuplicationSession(DuplicationSession&&) noexcept = default;
+    DuplicationSession& operator=(DuplicationSession&&) noexcept = default;
+    DuplicationSession(const DuplicationSession&) = delete;
+    DuplicationSession& operator=(const DuplicationSession&) = delete;
+    // Releases in this order: device, context, output, duplication, both textures,
+    // the pointer shape, then the frame buffer.
+    ~DuplicationSession();
+
+    // Opens a session on adapter `device_index`, output `output_index`, and warms it up
+    // with two 50 ms acquisitions. On failure nothing obtained survives.
+    static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index,
+                                           bool cursor_enabled);
+};
+
+}  // namespace vistrel

@@ -1,0 +1,90 @@
+#include "duplication/frame.h"
+
+#include <cstring>
+
+#include "platform/os.h"
+
+namespace vistrel {
+namespace {
+
+// Holds an acquired frame until ReleaseFrame; a failing release is ignored.
+class HeldFrame {
+public:
+    explicit HeldFrame(IDXGIOutputDuplication* duplication) : duplication_(duplication) {}
+    HeldFrame(const HeldFrame&) = delete;
+    HeldFrame& operator=(const HeldFrame&) = delete;
+    ~HeldFrame() {
+        if (FAILED(duplication_->ReleaseFrame())) (void)os::take_error_info();
+    }
+
+private:
+    IDXGIOutputDuplication* duplication_;
+};
+
+// After a failed acquisition: a fresh duplication of the same output and mode, or the
+// acquisition's failure when none can be had.
+Result<Acquired> recreate_duplication(DuplicationSession& session, HRESULT acquire_hr,
+                                      ComPtr<IErrorInfo> acquire_info) {
+    ComPtr<IDXGIOutputDuplication> fresh;
+    HRESULT hr = session.output->DuplicateOutput(session.device.get(), fresh.put());
+    if (FAILED(hr)) {
+        (void)os::take_error_info();
+        return Failure::hresult(acquire_hr, std::move(acquire_info));
+    }
+    if (!fresh) return Failure::hresult(acquire_hr, std::move(acquire_info));
+    // A display-mode change: frames of another size would no longer match the textures.
+    DXGI_OUTDUPL_DESC desc{};
+    fresh->GetDesc(&desc);
+    if (desc.ModeDesc.Width != session.width || desc.ModeDesc.Height != session.height)
+        return Failure::hresult(acquire_hr, std::move(acquire_info));
+    session.duplication = std::move(fresh);
+    return Acquired::NoNewFrame;
+}
+
+}  // namespace
+
+Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeout_ms) {
+    DXGI_OUTDUPL_FRAME_INFO frame{};
+    ComPtr<IDXGIResource> resource;
+    HRESULT hr = session.duplication->AcquireNextFrame(timeout_ms, &frame, resource.put());
+    if (FAILED(hr)) {
+        ComPtr<IErrorInfo> info = os::take_error_info();
+        if (hr == DXGI_ERROR_WAIT_TIMEOUT) return Acquired::NoNewFrame;
+        return recreate_duplication(session, hr, std::move(info));
+    }
+    HeldFrame held(session.duplication.get());
+    if (resource) {
+        ComPtr<ID3D11Texture2D> texture;
+        HRESULT query_hr = resource.query(texture);
+        if (SUCCEEDED(query_hr) && texture)
+            session.context->CopyResource(session.gpu_copy.get(), texture.get());
+        else if (FAILED(query_hr))
+            (void)os::take_error_info();
+    }
+    // Fetching the pointer shape needs the frame still held.
+    if (session.cursor_enabled) update_cursor(session, frame);
+    return Acquired::NewFrame;
+}
+
+Status read_region(DuplicationSession& session, std::uint32_t left, std::uint32_t top, std::uint32_t right,
+                   std::uint32_t bottom, std::uint8_t* destination, std::size_t destination_length) {
+    if (left > right || top > bottom || right > session.width || bottom > session.height)
+        throw InternalFault("read_region: region outside the image");
+    const std::size_t row_bytes = std::size_t{right - left} * 4;
+    const std::size_t rows = bottom - top;
+    if (destination_length < row_bytes * rows) throw InternalFault("read_region: destination too short");
+
+    session.context->CopyResource(session.staging.get(), session.gpu_copy.get());
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    HRESULT hr = session.context->Map(session.staging.get(), 0, D3D11_MAP_READ, 0, &mapped);
+    if (FAILED(hr)) return Failure::hresult(hr, os::take_error_info());
+    const auto* source = static_cast<const std::uint8_t*>(mapped.pData);
+    for (std::size_t i = 0; i < rows; ++i) {
+        std::memcpy(destination + i * row_bytes, source + (top + i) * std::size_t{mapped.RowPitch} + std::size_t{left} * 4,
+                    row_bytes);
+    }
+    session.context->Unmap(session.staging.get(), 0);
+    return Ok{};
+}
+
+}  // namespace vistrel

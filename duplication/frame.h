@@ -1,0 +1,27 @@
+// Frame acquisition and read-back: every frame passes through these two.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "duplication/device.h"
+#include "src/failure.h"
+
+namespace vistrel {
+
+enum class Acquired { NewFrame, NoNewFrame };
+
+// Waits up to `timeout_ms` for the next desktop frame, copies it into the session's GPU
+// copy texture and updates the cursor state. A lost duplication (any failure but the
+// time-out) is re-created and reported as no new frame; only a failed re-creation is a
+// Failure, carrying the acquisition's HRESULT.
+Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeout_ms);
+
+// Copies the region (left, top, right, bottom) of the GPU copy texture into
+// `destination` as packed BGRA rows. The region must lie inside the session's image and
+// the destination hold (right - left) x 4 x (bottom - top) bytes; anything else is an
+// internal fault.
+Status read_region(DuplicationSession& session, std::uint32_t left, std::uint32_t top, std::uint32_t right,
+                   std::uint32_t bottom, std::uint8_t* destination, std::size_t destination_length);
+
+}  // namespace vistrel

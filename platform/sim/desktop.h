@@ -1,0 +1,94 @@
+// The simulated desktop: the runtime state of each output (its current image, the
+// pointer, the live duplications that see its updates) and the presenter threads that
+// animate it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/sim/machine.h"
+
+namespace vistrel::sim {
+
+// A texture's pixels: BGRA rows of `pitch` bytes (width x 4 rounded up to 256, as a
+// staging texture's RowPitch is). Immutable once shared: copies share the pointer.
+struct Surface {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t pitch = 0;
+    std::vector<std::uint8_t> bytes;
+
+    static std::uint32_t pitch_for(std::uint32_t width) { return (width * 4 + 255) / 256 * 256; }
+    // Zero-filled.
+    static std::shared_ptr<Surface> blank(std::uint32_t width, std::uint32_t height);
+    // From packed BGRA rows of width x height pixels.
+    static std::shared_ptr<Surface> from_packed(std::uint32_t width, std::uint32_t height, const std::uint8_t* packed);
+    std::vector<std::uint8_t> packed() const;
+};
+using SurfacePtr = std::shared_ptr<const Surface>;
+
+// What one duplication has not yet delivered; presents coalesce into it.
+struct PendingUpdate {
+    bool image = false;
+    std::int64_t present_time = 0;
+    bool position = false;
+    std::int64_t mouse_time = 0;
+    bool shape = false;
+    std::uint32_t accumulated = 0;
+};
+
+struct DuplicationState {
+    std::uint32_t mode_width = 0;
+    std::uint32_t mode_height = 0;
+    bool lost = false;
+    bool held = false;
+    PendingUpdate pending;
+};
+
+class OutputState {
+public:
+    OutputState(const OutputConfig& config);
+    ~OutputState();
+
+    // Everything below is guarded by `mutex`; `changed` wakes waiting acquisitions.
+    std::mutex mutex;
+    std::condition_variable changed;
+    OutputConfig config;
+    std::uint32_t mode_width;
+    std::uint32_t mode_height;
+    SurfacePtr image;
+    std::int32_t pointer_x = 0;
+    std::int32_t pointer_y = 0;
+    bool pointer_visible = true;
+    std::shared_ptr<const PointerShape> shape;
+    std::vector<DuplicationState*> duplications;
+
+    // A new duplication starts with one pending update: image, position and shape.
+    void add_duplication(DuplicationState* state);
+    void remove_duplication(DuplicationState* state);
+    std::int64_t present(SurfacePtr new_image, const PointerUpdate* pointer);
+    void lose_access(std::optional<std::pair<std::uint32_t, std::uint32_t>> mode);
+    void animate(double hz);
+
+private:
+    void stop_animation();
+    void animation_loop(double hz);
+
+    std::thread animator_;
+    std::mutex animator_mutex_;
+    std::condition_variable animator_wake_;
+    bool animator_stop_ = false;
+};
+
+// The test pattern an output shows until something is presented.
+SurfacePtr pattern_surface(std::uint32_t width, std::uint32_t height);
+
+// A present time, increasing like QueryPerformanceCounter in 100 ns units.
+std::int64_t next_present_time();
+
+}  // namespace vistrel::sim

@@ -1,0 +1,46 @@
+// The simulated Direct3D and duplication objects that refer to one another.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "platform/sim/com_object.h"
+#include "platform/sim/desktop.h"
+
+namespace vistrel::sim {
+
+// A 2D texture: its description and its pixels (shared copy-on-write, so CopyResource
+// costs what a GPU copy costs the CPU: nearly nothing).
+class Texture final : public ComObject<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild> {
+public:
+    Texture(const D3D11_TEXTURE2D_DESC& desc, SurfacePtr content);
+
+    void STDMETHODCALLTYPE GetDesc(D3D11_TEXTURE2D_DESC* desc) override { *desc = desc_; }
+
+    const D3D11_TEXTURE2D_DESC& desc() const { return desc_; }
+    SurfacePtr content() const;
+    void set_content(SurfacePtr content);
+    // Map/Unmap: the mapped surface stays alive while mapped.
+    SurfacePtr map();
+    bool unmap();
+
+protected:
+    const char* trace_name() const override { return "ID3D11Texture2D"; }
+
+private:
+    const D3D11_TEXTURE2D_DESC desc_;
+    mutable std::mutex mutex_;
+    SurfacePtr content_;
+    SurfacePtr mapped_;
+};
+
+// The simulated texture behind a resource, or null for a foreign one.
+Texture* as_texture(ID3D11Resource* resource);
+// Whether `object` is a simulated device.
+bool is_device(IUnknown* object);
+// A new duplication of `output`, registered with it until released.
+IDXGIOutputDuplication* new_duplication(std::shared_ptr<OutputState> output);
+// The configuration behind a simulated adapter, or null for a foreign one.
+const AdapterConfig* adapter_config(IDXGIAdapter* adapter);
+
+}  // namespace vistrel::sim
