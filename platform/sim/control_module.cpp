@@ -6,6 +6,7 @@
 #include "platform/sim/machine.h"
 #include "src/errors.h"
 #include "src/py/entry.h"
+#include "src/py/gil.h"
 #include "src/py/numpy_api.h"
 #include "src/py/text.h"
 
@@ -168,6 +169,149 @@ PyObject* read_trace(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* count_live(PyObject*, PyObject*) { return PyLong_FromLong(live_objects()); }
 
+bool parse_shape(PyObject* dict, PointerShape& shape) {
+    if (!PyDict_Check(dict)) {
+        PyErr_SetString(PyExc_TypeError, "shape must be a dict");
+        return false;
+    }
+    bool has_hotspot = false;
+    if (!read_int(dict, "type", shape.type) || !read_int(dict, "width", shape.width) ||
+        !read_int(dict, "height", shape.height) || !read_int(dict, "pitch", shape.pitch) ||
+        !read_pair(dict, "hotspot", shape.hotspot_x, shape.hotspot_y, has_hotspot))
+        return false;
+    PyObject* data = item(dict, "data");
+    if (!data) return true;
+    Ref bytes = Ref::steal(PyBytes_FromObject(data));
+    if (!bytes) return false;
+    char* raw = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &raw, &size) != 0) return false;
+    shape.data.assign(raw, raw + size);
+    return true;
+}
+
+bool parse_pointer(PyObject* dict, PointerUpdate& pointer) {
+    if (!PyDict_Check(dict)) {
+        PyErr_SetString(PyExc_TypeError, "pointer must be a dict");
+        return false;
+    }
+    std::int32_t value = 0;
+    if (item(dict, "x")) {
+        if (!read_int(dict, "x", value)) return false;
+        pointer.x = value;
+    }
+    if (item(dict, "y")) {
+        if (!read_int(dict, "y", value)) return false;
+        pointer.y = value;
+    }
+    if (item(dict, "visible")) {
+        bool visible = false;
+        if (!read_bool(dict, "visible", visible)) return false;
+        pointer.visible = visible;
+    }
+    if (PyObject* shape = item(dict, "shape")) return parse_shape(shape, pointer.shape.emplace());
+    return true;
+}
+
+bool bytes_of(PyObject* object, std::vector<std::uint8_t>& out) {
+    Ref bytes = Ref::steal(PyBytes_FromObject(object));
+    if (!bytes) return false;
+    char* raw = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &raw, &size) != 0) return false;
+    out.assign(raw, raw + size);
+    return true;
+}
+
+PyObject* present_update(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"device", "output", "image", "pointer", nullptr};
+    unsigned int device = 0, output = 0;
+    PyObject* image_object = Py_None;
+    PyObject* pointer_object = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "II|O$O", const_cast<char**>(keywords), &device, &output,
+                                     &image_object, &pointer_object))
+        return nullptr;
+    std::vector<std::uint8_t> pixels;
+    if (image_object != Py_None && !bytes_of(image_object, pixels)) return nullptr;
+    PointerUpdate pointer;
+    if (pointer_object != Py_None && !parse_pointer(pointer_object, pointer)) return nullptr;
+    std::int64_t time;
+    {
+        // Presenting wakes waiting acquisitions; they may be waiting without the lock.
+        py::ReleaseGil released;
+        time = present(device, output, image_object != Py_None ? &pixels : nullptr,
+                       pointer_object != Py_None ? &pointer : nullptr);
+    }
+    if (time < 0) {
+        PyErr_SetString(PyExc_ValueError, "no such output, or an image of the wrong size");
+        return nullptr;
+    }
+    return PyLong_FromLongLong(time);
+}
+
+PyObject* output_image(PyObject*, PyObject* args) {
+    unsigned int device = 0, output = 0;
+    if (!PyArg_ParseTuple(args, "II", &device, &output)) return nullptr;
+    if (!mode(device, output)) {
+        PyErr_SetString(PyExc_ValueError, "no such output");
+        return nullptr;
+    }
+    std::vector<std::uint8_t> pixels = image(device, output);
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(pixels.data()),
+                                     static_cast<Py_ssize_t>(pixels.size()));
+}
+
+PyObject* animate_output(PyObject*, PyObject* args) {
+    unsigned int device = 0, output = 0;
+    double hz = 0;
+    if (!PyArg_ParseTuple(args, "IId", &device, &output, &hz)) return nullptr;
+    bool known;
+    {
+        py::ReleaseGil released;  // stopping joins the presenter thread
+        known = animate(device, output, hz);
+    }
+    if (!known) {
+        PyErr_SetString(PyExc_ValueError, "no such output");
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* cursor_info(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"flags", "x", "y", "ok", nullptr};
+    unsigned int flags = 1;
+    int x = 0, y = 0, ok = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|Iiip", const_cast<char**>(keywords), &flags, &x, &y, &ok))
+        return nullptr;
+    set_cursor_info({flags, x, y, ok != 0});
+    Py_RETURN_NONE;
+}
+
+PyObject* lose(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"device", "output", "mode", nullptr};
+    unsigned int device = 0, output = 0;
+    PyObject* mode_object = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "II|O", const_cast<char**>(keywords), &device, &output,
+                                     &mode_object))
+        return nullptr;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> new_mode;
+    if (mode_object != Py_None) {
+        unsigned int w = 0, h = 0;
+        if (!PyArg_ParseTuple(mode_object, "II", &w, &h)) return nullptr;
+        new_mode = std::make_pair(w, h);
+    }
+    bool known;
+    {
+        py::ReleaseGil released;
+        known = lose_access(device, output, new_mode);
+    }
+    if (!known) {
+        PyErr_SetString(PyExc_ValueError, "no such output");
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
 // A uint8 array made through the module's own NumPy loader, so the loader is exercised
 // under every NumPy a test interpreter has. Filled with `value`.
 PyObject* make_array(PyObject*, PyObject* args) {
@@ -187,11 +331,25 @@ PyMethodDef g_methods[] = {
      "reset(machine=None)\n--\n\nReplace the simulated machine; clear faults and the trace."},
     {"fail", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fail_operation)), METH_VARARGS | METH_KEYWORDS,
      "fail(operation, hresult=None, *, times=1, skip=0, null=False, description=None, restricted=None)\n--\n\n"
-     "Make the next calls of an operation fail (or succeed without an object)."},
+     "Make the next calls of an operation fail (or succeed without an object). Besides the platform's "
+     "operation names, \"D3D11CreateDevice:context\" with null=True hands out a device without its context."},
     {"clear_faults", clear, METH_NOARGS, "clear_faults()\n--\n\n"},
     {"trace", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_trace)), METH_VARARGS | METH_KEYWORDS,
      "trace(clear=True)\n--\n\nThe operations called since the last clear."},
     {"live_objects", count_live, METH_NOARGS, "live_objects()\n--\n\nSimulated objects and handles still alive."},
+    {"present", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&present_update)),
+     METH_VARARGS | METH_KEYWORDS,
+     "present(device, output, image=None, *, pointer=None)\n--\n\n"
+     "Queue a desktop update on every live duplication of the output; returns its present time."},
+    {"image", output_image, METH_VARARGS, "image(device, output)\n--\n\nThe output's current image, packed BGRA."},
+    {"animate", animate_output, METH_VARARGS,
+     "animate(device, output, hz)\n--\n\nChange the image hz times a second (0 stops); "
+     "the frame counter is in the first pixel."},
+    {"set_cursor_info", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&cursor_info)),
+     METH_VARARGS | METH_KEYWORDS, "set_cursor_info(flags=1, x=0, y=0, ok=True)\n--\n\nWhat GetCursorInfo answers."},
+    {"lose_access", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&lose)), METH_VARARGS | METH_KEYWORDS,
+     "lose_access(device, output, mode=None)\n--\n\n"
+     "Existing duplications of the output fail with ACCESS_LOST; new ones work, at mode (w, h) if given."},
     {"make_array", make_array, METH_VARARGS, "make_array(height, width, channels, value=0)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
