@@ -169,6 +169,16 @@ PyObject* read_trace(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* count_live(PyObject*, PyObject*) { return PyLong_FromLong(live_objects()); }
 
+bool bytes_of(PyObject* object, std::vector<std::uint8_t>& out) {
+    Ref bytes = Ref::steal(PyBytes_FromObject(object));
+    if (!bytes) return false;
+    char* raw = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &raw, &size) != 0) return false;
+    out.assign(raw, raw + size);
+    return true;
+}
+
 bool parse_shape(PyObject* dict, PointerShape& shape) {
     if (!PyDict_Check(dict)) {
         PyErr_SetString(PyExc_TypeError, "shape must be a dict");
@@ -180,14 +190,7 @@ bool parse_shape(PyObject* dict, PointerShape& shape) {
         !read_pair(dict, "hotspot", shape.hotspot_x, shape.hotspot_y, has_hotspot))
         return false;
     PyObject* data = item(dict, "data");
-    if (!data) return true;
-    Ref bytes = Ref::steal(PyBytes_FromObject(data));
-    if (!bytes) return false;
-    char* raw = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(bytes.get(), &raw, &size) != 0) return false;
-    shape.data.assign(raw, raw + size);
-    return true;
+    return !data || bytes_of(data, shape.data);
 }
 
 bool parse_pointer(PyObject* dict, PointerUpdate& pointer) {
@@ -213,15 +216,6 @@ bool parse_pointer(PyObject* dict, PointerUpdate& pointer) {
     return true;
 }
 
-bool bytes_of(PyObject* object, std::vector<std::uint8_t>& out) {
-    Ref bytes = Ref::steal(PyBytes_FromObject(object));
-    if (!bytes) return false;
-    char* raw = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(bytes.get(), &raw, &size) != 0) return false;
-    out.assign(raw, raw + size);
-    return true;
-}
 
 PyObject* present_update(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"device", "output", "image", "pointer", nullptr};
