@@ -1,20 +1,273 @@
+// The Capturer class: construction, attributes, close and the context manager, repr,
+// deallocation, and _debug_cursor.
 #include "src/capture/capturer_type.h"
 
+#include <string>
+
+#include "src/capture/capturer.h"
+#include "src/convert/region_arg.h"
+#include "src/errors.h"
+#include "src/py/args.h"
+#include "src/py/entry.h"
+#include "src/py/gil.h"
 #include "src/py/heap_type.h"
+#include "src/py/text.h"
 
 namespace vistrel {
 namespace {
+
+Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor) {
+    // Opening waits up to 100 ms for its warm-up frames: other threads run meanwhile.
+    py::ReleaseGil released;
+    return DuplicationSession::open(device, output, cursor);
+}
+
+}  // namespace
+
+DuplicationSession* ensure_session(CapturerState& state) {
+    if (state.closed) {
+        raise_failure(Failure::closed());
+        return nullptr;
+    }
+    if (state.session) return &*state.session;
+    auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor);
+    if (!opened) {
+        raise_failure(opened.take_failure());
+        return nullptr;
+    }
+    state.session.emplace(std::move(opened).value());
+    return &*state.session;
+}
+
+namespace {
+
+// Runs `body(state)` after the thread check and with the object borrowed (Exclusive or
+// Shared), inside the C++ exception boundary.
+template <class Borrow, class Body>
+auto with_capturer(PyObject* self, Body&& body) {
+    using R = decltype(body(std::declval<CapturerState&>()));
+    R on_error{};
+    if constexpr (std::is_same_v<R, int>) on_error = -1;
+    return py::guarded(
+        [&]() -> R {
+            CapturerState& state = capturer_state(self);
+            if (!state.binding.check(kCapturerPath)) return on_error;
+            Borrow borrow(state.borrow);
+            if (!borrow.ok()) return on_error;
+            return body(state);
+        },
+        on_error);
+}
+
+PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return py::guarded(
+        [&]() -> PyObject* {
+            static const char* keywords[] = {"output", "cursor", "region", "device", nullptr};
+            PyObject *output_arg = nullptr, *cursor_arg = nullptr, *region_arg = nullptr, *device_arg = nullptr;
+            if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOO:Capturer", const_cast<char**>(keywords),
+                                             &output_arg, &cursor_arg, &region_arg, &device_arg))
+                return nullptr;
+            std::uint32_t output = 0, device = 0;
+            bool cursor = true;
+            std::optional<RegionArg> region;
+            if (output_arg && !py::to_u32(output_arg, "output", output)) return nullptr;
+            if (cursor_arg && !py::to_bool(cursor_arg, "cursor", cursor)) return nullptr;
+            if (!parse_region_arg(region_arg, region)) return nullptr;
+            if (device_arg && !py::to_u32(device_arg, "device", device)) return nullptr;
+
+            auto opened = open_session_unlocked(device, output, cursor);
+            if (!opened) return raise_failure(opened.take_failure());
+            DuplicationSession& session = opened.value();
+            Region effective = Region::whole(session.width, session.height);
+            if (region) {
+                auto valid = validate_region(*region, session.width, session.height);
+                if (!valid) return raise_failure(valid.take_failure());  // the session goes with `opened`
+                effective = valid.value();
+            }
+
+            auto state = std::make_unique<CapturerState>();
+            state->region = effective;
+            state->device_idx = device;
+            state->output_idx = output;
+            state->width = session.width;
+            state->height = session.height;
+            state->rotation = session.rotation;
+            state->cursor = cursor;
+            state->session.emplace(std::move(session));
+
+            auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+            PyObject* self = alloc(type, 0);
+            if (!self) return nullptr;
+            reinterpret_cast<CapturerObject*>(self)->state = state.release();
+            return self;
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+void capturer_dealloc(PyObject* self) {
+    CapturerState* state = reinterpret_cast<CapturerObject*>(self)->state;
+    if (state && !state->binding.on_owner_thread()) {
+        // Its session belongs to the creating thread: leak it rather than release it here.
+        py::report_dropped_on_other_thread(kCapturerPath);
+    } else {
+        delete state;
+    }
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    Py_DECREF(reinterpret_cast<PyObject*>(type));
+}
+
+PyObject* capturer_repr(PyObject* self) {
+    return with_capturer<py::SharedBorrow>(self, [](CapturerState& s) -> PyObject* {
+        std::string text = "<vistrel.Capturer output=" + std::to_string(s.output_idx);
+        if (s.session) {
+            text += " device=" + std::to_string(s.device_idx) + " " + std::to_string(s.session->width) + "x" +
+                    std::to_string(s.session->height) + (s.session->cursor_enabled ? " cursor>" : ">");
+        } else {
+            text += " closed>";
+        }
+        return py::str(text).release();
+    });
+}
+
+// --- attributes ---
+
+enum class Field { OutputIdx, DeviceIdx, Width, Height, Rotation, Cursor, Region, Format, IsCapturing };
+
+PyObject* get_field(PyObject* self, void* closure) {
+    const auto field = static_cast<Field>(reinterpret_cast<std::intptr_t>(closure));
+    return with_capturer<py::SharedBorrow>(self, [field](CapturerState& s) -> PyObject* {
+        const bool needs_open = field == Field::Width || field == Field::Height || field == Field::Rotation ||
+                                field == Field::Cursor;
+        if (needs_open && s.closed) return raise_failure(Failure::closed());
+        switch (field) {
+            case Field::OutputIdx: return PyLong_FromUnsignedLong(s.output_idx);
+            case Field::DeviceIdx: return PyLong_FromUnsignedLong(s.device_idx);
+            case Field::Width: return PyLong_FromUnsignedLong(s.width);
+            case Field::Height: return PyLong_FromUnsignedLong(s.height);
+            case Field::Rotation: return PyLong_FromUnsignedLong(s.rotation);
+            case Field::Cursor: return PyBool_FromLong(s.cursor);
+            case Field::Region:
+                return Py_BuildValue("(kkkk)", static_cast<unsigned long>(s.region.left),
+                                     static_cast<unsigned long>(s.region.top), static_cast<unsigned long>(s.region.right),
+                                     static_cast<unsigned long>(s.region.bottom));
+            case Field::Format: return py::str("bgra").release();
+            case Field::IsCapturing: return PyBool_FromLong(*s.frames_busy);
+        }
+        return nullptr;
+    });
+}
+
+void* field_closure(Field f) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(f)); }
+
+PyGetSetDef g_getset[] = {
+    {"output_idx", get_field, nullptr, nullptr, field_closure(Field::OutputIdx)},
+    {"device_idx", get_field, nullptr, nullptr, field_closure(Field::DeviceIdx)},
+    {"width", get_field, nullptr, nullptr, field_closure(Field::Width)},
+    {"height", get_field, nullptr, nullptr, field_closure(Field::Height)},
+    {"rotation", get_field, nullptr, nullptr, field_closure(Field::Rotation)},
+    {"cursor", get_field, nullptr, nullptr, field_closure(Field::Cursor)},
+    {"region", get_field, nullptr, nullptr, field_closure(Field::Region)},
+    {"format", get_field, nullptr, nullptr, field_closure(Field::Format)},
+    {"is_capturing", get_field, nullptr, nullptr, field_closure(Field::IsCapturing)},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// --- close and the context manager ---
+
+// close() and __exit__: stop a background capture, release the session, mark closed.
+PyObject* close_capturer(CapturerState& s) {
+    s.session.reset();
+    s.closed = true;
+    Py_RETURN_NONE;
+}
+
+PyObject* capturer_close(PyObject* self, PyObject*) {
+    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) { return close_capturer(s); });
+}
+
+PyObject* capturer_enter(PyObject* self, PyObject*) {
+    return with_capturer<py::SharedBorrow>(self, [self](CapturerState&) -> PyObject* {
+        Py_INCREF(self);
+        return self;
+    });
+}
+
+PyObject* capturer_exit(PyObject* self, PyObject* args) {
+    PyObject *exc_type = nullptr, *exc = nullptr, *tb = nullptr;
+    if (!PyArg_ParseTuple(args, "OOO:__exit__", &exc_type, &exc, &tb)) return nullptr;
+    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
+        py::Ref none = py::Ref::steal(close_capturer(s));
+        if (!none) return nullptr;
+        Py_RETURN_FALSE;
+    });
+}
+
+// --- _debug_cursor ---
+
+bool put(PyObject* dict, const char* key, PyObject* value) {
+    py::Ref owned = py::Ref::steal(value);
+    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+PyObject* capturer_debug_cursor(PyObject* self, PyObject*) {
+    return with_capturer<py::SharedBorrow>(self, [](CapturerState& s) -> PyObject* {
+        py::Ref dict = py::Ref::steal(PyDict_New());
+        if (!dict || !s.session) return dict.release();
+        const CursorState& c = s.session->cursor;
+        PyObject* d = dict.get();
+        if (!put(d, "visible", PyBool_FromLong(c.visible)) || !put(d, "pos_x", PyLong_FromLong(c.position_x)) ||
+            !put(d, "pos_y", PyLong_FromLong(c.position_y)))
+            return nullptr;
+        if (!c.shape) {
+            Py_INCREF(Py_None);
+            return put(d, "shape", Py_None) ? dict.release() : nullptr;
+        }
+        bool ok = put(d, "shape_kind", PyLong_FromUnsignedLong(c.shape_type)) &&
+                  put(d, "shape_w", PyLong_FromUnsignedLong(c.shape_width)) &&
+                  put(d, "shape_h", PyLong_FromUnsignedLong(c.shape_height)) &&
+                  put(d, "shape_pitch", PyLong_FromUnsignedLong(c.shape_pitch)) &&
+                  put(d, "hotspot_x", PyLong_FromLong(c.hotspot_x)) &&
+                  put(d, "hotspot_y", PyLong_FromLong(c.hotspot_y)) &&
+                  put(d, "buf_len", PyLong_FromSize_t(c.shape->size()));
+        return ok ? dict.release() : nullptr;
+    });
+}
+
+template <class F>
+PyCFunction method(F* function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef g_methods[] = {
+    {"grab", method(&capturer_grab), METH_VARARGS | METH_KEYWORDS,
+     "grab($self, timeout_ms=1000, fmt=\"bgra\", region=None)\n--\n\n"
+     "One-shot capture. Returns a (H, W, C) uint8 ndarray, or None on WAIT_TIMEOUT."},
+    {"_debug_cursor", capturer_debug_cursor, METH_NOARGS,
+     "_debug_cursor($self)\n--\n\n"
+     "DEBUG: read the current cursor state (visibility, position, shape kind).\n"
+     "Returns a dict for inspecting what the duplication has reported so far."},
+    {"close", capturer_close, METH_NOARGS, "close($self)\n--\n\n"},
+    {"__enter__", capturer_enter, METH_NOARGS, "__enter__($self)\n--\n\n"},
+    {"__exit__", capturer_exit, METH_VARARGS, "__exit__($self, _exc_type, _exc, _tb)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot g_slots[] = {
     {Py_tp_doc,
      const_cast<char*>("Capturer(output=0, *, cursor=True, region=None, device=0)\n--\n\n"
                        "Capturer is the user-facing pyclass. Holds the live D3D11 state and orchestrates grabs.")},
+    {Py_tp_new, reinterpret_cast<void*>(&capturer_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&capturer_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(&capturer_repr)},
+    {Py_tp_getset, g_getset},
+    {Py_tp_methods, g_methods},
     {0, nullptr},
 };
 
 PyType_Spec g_spec = {
     .name = "vistrel._vistrel.Capturer",
-    .basicsize = sizeof(PyObject),
+    .basicsize = sizeof(CapturerObject),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = g_slots,

@@ -1,7 +1,5 @@
 #include "src/convert/region_arg.h"
 
-#include <string>
-
 #include "src/py/args.h"
 #include "src/py/text.h"
 
@@ -27,10 +25,7 @@ bool parse_region_arg(PyObject* value, std::optional<RegionArg>& out) {
     out.reset();
     if (!value || value == Py_None) return true;
     if (!PyTuple_Check(value)) {
-        py::Ref type_name = py::Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
-        if (!type_name) return false;
-        std::string text = "argument 'region': '" + py::utf8(type_name.get()) + "' object is not an instance of 'tuple'";
-        PyErr_SetString(PyExc_TypeError, text.c_str());
+        py::raise_wrong_type(value, "region", "tuple");
         return false;
     }
     Py_ssize_t length = PyTuple_Size(value);

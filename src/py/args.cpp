@@ -24,4 +24,85 @@ void prefix_argument_error(const char* name) {
     PyErr_SetObject(PyExc_TypeError, prefixed.get());
 }
 
+namespace {
+
+}  // namespace
+
+void raise_wrong_type(PyObject* value, const char* name, const char* expected) {
+    Ref type_name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));
+    std::string text = std::string("argument '") + name + "': '" + (type_name ? utf8(type_name.get()) : "?") +
+                       "' object is not an instance of '" + expected + "'";
+    PyErr_SetString(PyExc_TypeError, text.c_str());
+}
+
+namespace {
+
+bool is_numpy_bool(PyObject* value) {
+    auto* type = reinterpret_cast<PyObject*>(Py_TYPE(value));
+    Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
+    Ref name = Ref::steal(PyObject_GetAttrString(type, "__name__"));
+    if (!module || !name) {
+        PyErr_Clear();
+        return false;
+    }
+    const std::string type_name = utf8(name.get());
+    return utf8(module.get()) == "numpy" && (type_name == "bool_" || type_name == "bool");
+}
+
+}  // namespace
+
+bool to_u32(PyObject* value, const char* name, std::uint32_t& out) {
+    Ref number = Ref::borrow(value);
+    if (!PyLong_Check(value)) {
+        number = Ref::steal(PyNumber_Index(value));
+        if (!number) {
+            prefix_argument_error(name);
+            return false;
+        }
+    }
+    long long v = PyLong_AsLongLong(number.get());
+    if (v == -1 && PyErr_Occurred()) {
+        prefix_argument_error(name);
+        return false;
+    }
+    if (v < 0 || v > 0xFFFFFFFFll) {
+        PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+        return false;
+    }
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool to_bool(PyObject* value, const char* name, bool& out) {
+    if (PyBool_Check(value)) {
+        out = value == Py_True;
+        return true;
+    }
+    if (is_numpy_bool(value)) {
+        int truth = PyObject_IsTrue(value);
+        if (truth < 0) return false;
+        out = truth != 0;
+        return true;
+    }
+    raise_wrong_type(value, name, "bool");
+    return false;
+}
+
+bool to_str(PyObject* value, const char* name, std::string& out) {
+    if (!PyUnicode_Check(value)) {
+        raise_wrong_type(value, name, "str");
+        return false;
+    }
+    Ref bytes = Ref::steal(PyUnicode_AsUTF8String(value));
+    if (!bytes) {
+        prefix_argument_error(name);
+        return false;
+    }
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) != 0) return false;
+    out.assign(data, static_cast<std::size_t>(size));
+    return true;
+}
+
 }  // namespace vistrel::py

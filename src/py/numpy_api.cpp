@@ -13,11 +13,14 @@ void** g_numpy_table = nullptr;  // never released: lives for the process
 
 // Table positions, identical in NumPy 1 and 2.
 constexpr int kArrayTypeSlot = 2;
-constexpr int kNewSlot = 93;
+constexpr int kDescrFromTypeSlot = 45;
+constexpr int kNewFromDescrSlot = 94;
 constexpr int kUint8TypeNum = 2;  // NPY_UBYTE
 
-using PyArrayNew = PyObject* (*)(PyTypeObject*, int, const Py_ssize_t*, int, const Py_ssize_t*, void*, int,
-                                 int, PyObject*);
+using DescrFromType = PyObject* (*)(int);
+// Steals the descriptor reference.
+using NewFromDescr = PyObject* (*)(PyTypeObject*, PyObject*, int, const Py_ssize_t*, const Py_ssize_t*, void*, int,
+                                   PyObject*);
 
 // The head of NumPy's array object: its layout is part of NumPy's ABI.
 struct ArrayHead {
@@ -76,9 +79,12 @@ Ref new_uint8_array(std::uint32_t height, std::uint32_t width, std::uint32_t cha
     void** api = numpy_api();
     const Py_ssize_t dims[3] = {static_cast<Py_ssize_t>(height), static_cast<Py_ssize_t>(width),
                                 static_cast<Py_ssize_t>(channels)};
-    auto array_new = reinterpret_cast<PyArrayNew>(api[kNewSlot]);
     auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
-    Ref array = Ref::steal(array_new(array_type, 3, dims, kUint8TypeNum, nullptr, nullptr, 0, 0, nullptr));
+    PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
+    if (!descr) return {};
+    // No strides and no data: NumPy allocates C-contiguous memory that the array owns.
+    Ref array = Ref::steal(
+        reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 3, dims, nullptr, nullptr, 0, nullptr));
     if (array && data) *data = reinterpret_cast<std::uint8_t*>(reinterpret_cast<ArrayHead*>(array.get())->data);
     return array;
 }
