@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win wheel bench clean
+.PHONY: deps build test ctest sanitize pytest pytest-debian win wheel bench demo clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -67,9 +67,17 @@ wheel: deps
 	$(PYTHON) -m pip wheel --no-deps --no-build-isolation -w dist .
 
 # Benchmarks, as ratios to a baseline measured in the same run. Never part of `make test`.
+# Each table prints MISSED beside a target it does not reach; the run fails at the end then.
 bench: build
 	$(CMAKE) --build build -j $(JOBS) --target vistrel_convert_bench
-	$(PYTHON) bench/report.py build/bench/vistrel_convert_bench
+	@status=0; \
+	$(PYTHON) bench/report.py build/bench/vistrel_convert_bench || status=1; \
+	PYTHONPATH=build/python $(PYTHON) bench/grab_bench.py || status=1; \
+	exit $$status
+
+# The main job on the default simulated machine, with what it saw and how fast.
+demo: build
+	PYTHONPATH=build/python $(PYTHON) examples/demo.py
 
 clean:
 	rm -rf build build-san build-win dist

@@ -66,24 +66,43 @@ Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeou
     return Acquired::NewFrame;
 }
 
-Status read_region(DuplicationSession& session, std::uint32_t left, std::uint32_t top, std::uint32_t right,
-                   std::uint32_t bottom, std::uint8_t* destination, std::size_t destination_length) {
-    if (left > right || top > bottom || right > session.width || bottom > session.height)
+Result<MappedFrame> MappedFrame::map(DuplicationSession& session) {
+    session.context->CopyResource(session.staging.get(), session.gpu_copy.get());
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    // No do-not-wait flag: Map waits for the copy.
+    HRESULT hr = session.context->Map(session.staging.get(), 0, D3D11_MAP_READ, 0, &mapped);
+    if (FAILED(hr)) return Failure::hresult(hr, os::take_error_info());
+    return MappedFrame(session, static_cast<const std::uint8_t*>(mapped.pData), mapped.RowPitch);
+}
+
+MappedFrame::MappedFrame(MappedFrame&& other) noexcept
+    : session_(std::exchange(other.session_, nullptr)), data_(other.data_), row_pitch_(other.row_pitch_) {}
+
+MappedFrame::~MappedFrame() {
+    if (session_) session_->context->Unmap(session_->staging.get(), 0);
+}
+
+void MappedFrame::copy_rows(std::uint32_t left, std::uint32_t top, std::uint32_t right, std::uint32_t bottom,
+                            std::uint8_t* destination, std::size_t destination_length) const {
+    if (left > right || top > bottom || right > session_->width || bottom > session_->height)
         throw InternalFault("read_region: region outside the image");
     const std::size_t row_bytes = std::size_t{right - left} * 4;
     const std::size_t rows = bottom - top;
     if (destination_length < row_bytes * rows) throw InternalFault("read_region: destination too short");
+    const std::uint8_t* source = data_ + std::size_t{top} * row_pitch_ + std::size_t{left} * 4;
+    for (std::size_t i = 0; i < rows; ++i) std::memcpy(destination + i * row_bytes, source + i * row_pitch_, row_bytes);
+}
 
-    session.context->CopyResource(session.staging.get(), session.gpu_copy.get());
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    HRESULT hr = session.context->Map(session.staging.get(), 0, D3D11_MAP_READ, 0, &mapped);
-    if (FAILED(hr)) return Failure::hresult(hr, os::take_error_info());
-    const auto* source = static_cast<const std::uint8_t*>(mapped.pData);
-    for (std::size_t i = 0; i < rows; ++i) {
-        std::memcpy(destination + i * row_bytes, source + (top + i) * std::size_t{mapped.RowPitch} + std::size_t{left} * 4,
-                    row_bytes);
-    }
-    session.context->Unmap(session.staging.get(), 0);
+Status read_region(DuplicationSession& session, std::uint32_t left, std::uint32_t top, std::uint32_t right,
+                   std::uint32_t bottom, std::uint8_t* destination, std::size_t destination_length) {
+    // Checked before anything is queued: a caller's mistake, not the platform's.
+    if (left > right || top > bottom || right > session.width || bottom > session.height)
+        throw InternalFault("read_region: region outside the image");
+    if (destination_length < std::size_t{right - left} * 4 * (bottom - top))
+        throw InternalFault("read_region: destination too short");
+    auto mapped = MappedFrame::map(session);
+    if (!mapped) return mapped.take_failure();
+    mapped->copy_rows(left, top, right, bottom, destination, destination_length);
     return Ok{};
 }
 

@@ -17,6 +17,31 @@ enum class Acquired { NewFrame, NoNewFrame };
 // Failure, carrying the acquisition's HRESULT.
 Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeout_ms);
 
+// The GPU copy texture brought to the CPU: copied into the staging texture and mapped
+// for reading until destroyed. One map serves any number of row copies.
+class MappedFrame {
+public:
+    // A failing Map is an Hresult failure; nothing is left mapped.
+    static Result<MappedFrame> map(DuplicationSession& session);
+    MappedFrame(MappedFrame&& other) noexcept;
+    MappedFrame& operator=(MappedFrame&&) = delete;
+    MappedFrame(const MappedFrame&) = delete;
+    ~MappedFrame();
+
+    // Copies rows top..bottom-1, columns left..right-1 as packed BGRA rows. The rectangle
+    // must lie inside the image and `destination` hold its bytes (else an internal fault).
+    void copy_rows(std::uint32_t left, std::uint32_t top, std::uint32_t right, std::uint32_t bottom,
+                   std::uint8_t* destination, std::size_t destination_length) const;
+
+private:
+    MappedFrame(DuplicationSession& session, const std::uint8_t* data, std::size_t row_pitch)
+        : session_(&session), data_(data), row_pitch_(row_pitch) {}
+
+    DuplicationSession* session_;  // null once moved from
+    const std::uint8_t* data_;
+    std::size_t row_pitch_;
+};
+
 // Copies the region (left, top, right, bottom) of the GPU copy texture into
 // `destination` as packed BGRA rows. The region must lie inside the session's image and
 // the destination hold (right - left) x 4 x (bottom - top) bytes; anything else is an

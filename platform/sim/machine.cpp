@@ -173,7 +173,23 @@ std::int64_t present(std::uint32_t adapter, std::uint32_t output, const std::vec
         if (image->size() != std::size_t{width} * height * 4) return -1;
         surface = Surface::from_packed(width, height, image->data());
     }
-    return state->present(std::move(surface), pointer);
+    const std::int64_t time = state->present(std::move(surface), pointer);
+    if (pointer && (pointer->x || pointer->y || pointer->visible)) {
+        // The system cursor is where the hot spot is, in desktop coordinates.
+        CursorInfoAnswer system;
+        {
+            std::lock_guard lock(state->mutex);
+            const std::int32_t hot_x = state->shape ? state->shape->hotspot_x : 0;
+            const std::int32_t hot_y = state->shape ? state->shape->hotspot_y : 0;
+            system.x = state->config.origin_x + state->pointer_x + hot_x;
+            system.y = state->config.origin_y + state->pointer_y + hot_y;
+            system.flags = state->pointer_visible ? 1 : 0;
+        }
+        std::shared_ptr<Machine> m = current_machine();
+        std::lock_guard lock(m->answers_mutex);
+        m->system_cursor = system;
+    }
+    return time;
 }
 
 std::vector<std::uint8_t> image(std::uint32_t adapter, std::uint32_t output) {
@@ -212,7 +228,7 @@ bool lose_access(std::uint32_t adapter, std::uint32_t output,
 void set_cursor_info(CursorInfoAnswer answer) {
     std::shared_ptr<Machine> m = current_machine();
     std::lock_guard lock(m->answers_mutex);
-    m->cursor = answer;
+    m->cursor_override = answer;
 }
 
 CreateDeviceCall last_create_device_call() {
@@ -233,9 +249,10 @@ BOOL GetCursorInfo(CURSORINFO* info) {
     if (!info || info->cbSize != sizeof(CURSORINFO)) return FALSE;
     std::shared_ptr<Machine> m = current_machine();
     std::lock_guard lock(m->answers_mutex);
-    if (!m->cursor.ok) return FALSE;
-    info->flags = m->cursor.flags;
+    const CursorInfoAnswer& answer = m->cursor_override ? *m->cursor_override : m->system_cursor;
+    if (!answer.ok) return FALSE;
+    info->flags = answer.flags;
     info->hCursor = nullptr;
-    info->ptScreenPos = {m->cursor.x, m->cursor.y};
+    info->ptScreenPos = {answer.x, answer.y};
     return TRUE;
 }

@@ -103,7 +103,8 @@ struct CursorInfoAnswer {
     std::int32_t y = 0;
     bool ok = true;
 };
-// What GetCursorInfo answers.
+// What GetCursorInfo answers from now on. Until it is called (after a reset), it answers
+// the system cursor: where the last presented pointer's hot spot is, in desktop coordinates.
 void set_cursor_info(CursorInfoAnswer answer);
 
 // The arguments of the last D3D11CreateDevice call, for checking how the core calls it.

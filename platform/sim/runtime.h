@@ -16,8 +16,11 @@ struct Machine {
     MachineConfig config;
     std::vector<std::vector<std::shared_ptr<OutputState>>> outputs;  // [adapter][output]
 
-    std::mutex answers_mutex;  // guards the two records below
-    CursorInfoAnswer cursor;
+    std::mutex answers_mutex;  // guards the three records below
+    // What GetCursorInfo answers: set by set_cursor_info, or else the system cursor,
+    // which follows the pointer presented on any output (in desktop coordinates).
+    std::optional<CursorInfoAnswer> cursor_override;
+    CursorInfoAnswer system_cursor;
     CreateDeviceCall last_create_device;
 
     std::shared_ptr<OutputState> output(std::uint32_t adapter, std::uint32_t index) const;

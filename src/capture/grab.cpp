@@ -1,5 +1,7 @@
 // Capturer.grab: one frame on the caller's thread, with the interpreter lock released
 // from the acquisition to the return.
+#include <algorithm>
+
 #include "src/capture/capturer.h"
 #include "src/convert/convert_bgra.h"
 #include "src/convert/region_arg.h"
@@ -13,6 +15,9 @@
 namespace vistrel {
 namespace {
 
+// Rows per strip on the conversion path: about what the first-level caches hold.
+constexpr std::size_t kStripBytes = 64 * 1024;
+
 // The lock-free part: acquire, read the region's rows, draw the pointer, convert.
 // Writes into `array` (the result's memory, W x H x C bytes).
 Result<Acquired> capture_into(DuplicationSession& session, std::uint32_t timeout_ms, const Region& region,
@@ -21,21 +26,36 @@ Result<Acquired> capture_into(DuplicationSession& session, std::uint32_t timeout
     if (!acquired || acquired.value() == Acquired::NoNewFrame) return acquired;
 
     const std::uint32_t w = region.width(), h = region.height();
-    const std::size_t packed = std::size_t{w} * h * 4;
-    std::uint8_t* rows = array;
-    if (format != PixelFormat::Bgra) {
-        // The session's buffer is reused by every grab; it only ever grows.
-        if (session.frame_buffer.size() < packed) session.frame_buffer.resize(packed, 0);
-        rows = session.frame_buffer.data();
+    const std::size_t row_bytes = std::size_t{w} * 4;
+    const std::size_t packed = row_bytes * h;
+    auto mapped = MappedFrame::map(session);
+    if (!mapped) return mapped.take_failure();
+    if (format == PixelFormat::Bgra) {
+        // Straight into the array: one copy per pixel.
+        mapped->copy_rows(region.left, region.top, region.right, region.bottom, array, packed);
+        if (session.cursor_enabled)
+            composite_cursor(array, packed, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                             static_cast<std::int32_t>(region.left), static_cast<std::int32_t>(region.top),
+                             session.cursor);
+        return Acquired::NewFrame;
     }
-    Status read = read_region(session, region.left, region.top, region.right, region.bottom, rows, packed);
-    if (!read) return read.take_failure();
-    if (session.cursor_enabled)
-        composite_cursor(rows, packed, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
-                         static_cast<std::int32_t>(region.left), static_cast<std::int32_t>(region.top),
-                         session.cursor);
-    if (format != PixelFormat::Bgra)
-        convert_bgra(format, rows, packed, array, std::size_t{w} * h * channel_count(format), w, h);
+    // Through the session's frame buffer (reused by every grab, only ever grown), a strip
+    // of rows at a time so the rows are still in cache when they are converted.
+    if (session.frame_buffer.size() < packed) session.frame_buffer.resize(packed, 0);
+    std::uint8_t* rows = session.frame_buffer.data();
+    const std::size_t channels = channel_count(format);
+    const std::uint32_t strip = static_cast<std::uint32_t>(std::max<std::size_t>(1, kStripBytes / row_bytes));
+    for (std::uint32_t y = 0; y < h; y += strip) {
+        const std::uint32_t n = std::min(strip, h - y);
+        const std::size_t strip_bytes = row_bytes * n;
+        mapped->copy_rows(region.left, region.top + y, region.right, region.top + y + n, rows, strip_bytes);
+        if (session.cursor_enabled)
+            composite_cursor(rows, strip_bytes, static_cast<std::int32_t>(w), static_cast<std::int32_t>(n),
+                             static_cast<std::int32_t>(region.left), static_cast<std::int32_t>(region.top + y),
+                             session.cursor);
+        convert_bgra(format, rows, strip_bytes, array + std::size_t{y} * w * channels, std::size_t{n} * w * channels,
+                     w, n);
+    }
     return Acquired::NewFrame;
 }
 
