@@ -3,11 +3,68 @@
 // simulated machine and other non-Windows providers.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/com_ptr.h"
 
 namespace vistrel::os {
+
+// --- time ---
+
+// A reading of the monotonic clock: whole seconds plus nanoseconds.
+struct Instant {
+    std::uint64_t seconds = 0;
+    std::uint32_t nanos = 0;  // below 1e9
+
+    friend auto operator<=>(const Instant&, const Instant&) = default;
+};
+
+Instant now();
+
+// The ordinary sleep, for when no high-resolution timer could be had.
+void sleep_for_ns(std::uint64_t nanoseconds);
+
+// --- waitable objects; each owns its handle and closes it when destroyed ---
+
+constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+
+// An auto-reset event: set() wakes one wait (or the next one); unnamed, initially unset.
+class AutoResetEvent {
+public:
+    // Null when the system cannot create one.
+    static std::unique_ptr<AutoResetEvent> create();
+    virtual ~AutoResetEvent() = default;
+    virtual void set() = 0;  // a failure is ignored
+    // Waits up to `milliseconds` (kInfinite: without limit); the result is not reported.
+    virtual void wait(std::uint32_t milliseconds) = 0;
+};
+
+// A high-resolution waitable timer, armed once per wait with a relative due time.
+class HighResTimer {
+public:
+    // Null when the system cannot create one.
+    static std::unique_ptr<HighResTimer> create();
+    virtual ~HighResTimer() = default;
+    // Arms the timer `due_100ns` (a negative count of 100-ns units) from now; false if arming failed.
+    virtual bool arm(std::int64_t due_100ns) = 0;
+    // Waits until the armed time.
+    virtual void wait() = 0;
+};
+
+// A thread with a 2 MiB stack. Its body runs inside a catch-all: join() tells whether it
+// ran to its end or was cut short by an exception.
+class Thread {
+public:
+    // Null when the system cannot create a thread.
+    static std::unique_ptr<Thread> start(std::function<void()> body);
+    virtual ~Thread() = default;  // a thread not joined is detached
+    // Waits for the end; false if the body ended by an exception.
+    virtual bool join() = 0;
+};
 
 // The thread's COM error information, taken (and so cleared) right after a failed call.
 ComPtr<IErrorInfo> take_error_info();

@@ -1,12 +1,176 @@
 // os services on non-Windows systems: POSIX primitives, with the provider consulted
 // for the calls that a test can make fail.
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/os.h"
 #include "platform/provider.h"
 
 namespace vistrel::os {
+namespace {
+
+timespec to_timespec(const Instant& t) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(t.seconds);
+    ts.tv_nsec = static_cast<long>(t.nanos);
+    return ts;
+}
+
+Instant add_ns(Instant t, std::uint64_t ns) {
+    std::uint64_t total = t.nanos + ns % 1000000000u;
+    t.seconds += ns / 1000000000u + total / 1000000000u;
+    t.nanos = static_cast<std::uint32_t>(total % 1000000000u);
+    return t;
+}
+
+// Counts the object among the provider's live objects (the simulated machine's handles).
+class LiveObject {
+public:
+    LiveObject() { provider::live_object(+1); }
+    LiveObject(const LiveObject&) = delete;
+    LiveObject& operator=(const LiveObject&) = delete;
+    ~LiveObject() { provider::live_object(-1); }
+};
+
+class PosixEvent final : public AutoResetEvent {
+public:
+    void set() override {
+        {
+            std::lock_guard lock(mutex_);
+            signalled_ = true;
+        }
+        changed_.notify_one();
+    }
+    void wait(std::uint32_t milliseconds) override {
+        std::unique_lock lock(mutex_);
+        if (milliseconds == kInfinite) {
+            changed_.wait(lock, [this] { return signalled_; });
+        } else {
+            changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return signalled_; });
+        }
+        signalled_ = false;  // auto-reset: one wait consumes the signal
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool signalled_ = false;
+    LiveObject counted_;
+};
+
+// Sleeps to an absolute deadline on the monotonic clock, so that time spent between
+// arming and waiting is not added to the wait.
+class PosixTimer final : public HighResTimer {
+public:
+    bool arm(std::int64_t due_100ns) override {
+        if (provider::os_call_fails("SetWaitableTimer")) return false;
+        deadline_ = add_ns(now(), static_cast<std::uint64_t>(-due_100ns) * 100u);
+        armed_ = true;
+        return true;
+    }
+    void wait() override {
+        if (!armed_) return;
+        timespec target = to_timespec(deadline_);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &target, nullptr) == EINTR) {
+        }
+        armed_ = false;
+    }
+
+private:
+    Instant deadline_;
+    bool armed_ = false;
+    LiveObject counted_;
+};
+
+class PosixThread final : public Thread {
+public:
+    explicit PosixThread(std::function<void()> body) : shared_(std::make_shared<Shared>()) {
+        shared_->body = std::move(body);
+    }
+    ~PosixThread() override {
+        if (started_ && !joined_) pthread_detach(handle_);
+    }
+
+    bool launch() {
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) != 0) return false;
+        pthread_attr_setstacksize(&attributes, 2u << 20);
+        // The thread holds its own reference: it may outlive this object when detached.
+        auto* reference = new std::shared_ptr<Shared>(shared_);
+        started_ = pthread_create(&handle_, &attributes, &PosixThread::run, reference) == 0;
+        pthread_attr_destroy(&attributes);
+        if (!started_) delete reference;
+        return started_;
+    }
+
+    bool join() override {
+        if (started_ && !joined_) {
+            pthread_join(handle_, nullptr);
+            joined_ = true;
+        }
+        return shared_->completed;
+    }
+
+private:
+    struct Shared {
+        std::function<void()> body;
+        std::atomic<bool> completed{false};
+    };
+
+    static void* run(void* argument) {
+        std::unique_ptr<std::shared_ptr<Shared>> reference(static_cast<std::shared_ptr<Shared>*>(argument));
+        Shared& shared = **reference;
+        try {
+            shared.body();
+            shared.completed = true;
+        } catch (...) {
+            // Ends the thread; join() reports that the body did not complete.
+        }
+        return nullptr;
+    }
+
+    std::shared_ptr<Shared> shared_;
+    pthread_t handle_{};
+    bool started_ = false;
+    bool joined_ = false;
+    LiveObject counted_;
+};
+
+}  // namespace
+
+Instant now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return {static_cast<std::uint64_t>(ts.tv_sec), static_cast<std::uint32_t>(ts.tv_nsec)};
+}
+
+void sleep_for_ns(std::uint64_t nanoseconds) { std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds)); }
+
+std::unique_ptr<AutoResetEvent> AutoResetEvent::create() {
+    if (provider::os_call_fails("CreateEventW")) return nullptr;
+    return std::make_unique<PosixEvent>();
+}
+
+std::unique_ptr<HighResTimer> HighResTimer::create() {
+    if (provider::os_call_fails("CreateWaitableTimerExW")) return nullptr;
+    return std::make_unique<PosixTimer>();
+}
+
+std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
+    if (provider::os_call_fails("CreateThread")) return nullptr;
+    auto thread = std::make_unique<PosixThread>(std::move(body));
+    if (!thread->launch()) return nullptr;
+    return thread;
+}
 
 ComPtr<IErrorInfo> take_error_info() {
     ComPtr<IErrorInfo> info;

@@ -1,10 +1,136 @@
 // os services on Windows: kernel32, user32 and COM error information.
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/os.h"
 #include "platform/utf16.h"
 
+// Not in mingw-w64's headers; the value is the documented one.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
 namespace vistrel::os {
+namespace {
+
+// Closes a kernel handle when destroyed; a failing CloseHandle is ignored.
+class OwnedHandle {
+public:
+    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    ~OwnedHandle() {
+        if (handle_) (void)CloseHandle(handle_);
+    }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+class Win32Event final : public AutoResetEvent {
+public:
+    explicit Win32Event(HANDLE handle) : handle_(handle) {}
+    void set() override { (void)SetEvent(handle_.get()); }
+    void wait(std::uint32_t milliseconds) override { (void)WaitForSingleObject(handle_.get(), milliseconds); }
+
+private:
+    OwnedHandle handle_;
+};
+
+class Win32Timer final : public HighResTimer {
+public:
+    explicit Win32Timer(HANDLE handle) : handle_(handle) {}
+    bool arm(std::int64_t due_100ns) override {
+        LARGE_INTEGER due;
+        due.QuadPart = due_100ns;
+        return SetWaitableTimer(handle_.get(), &due, 0, nullptr, nullptr, FALSE) != 0;
+    }
+    void wait() override { (void)WaitForSingleObject(handle_.get(), INFINITE); }
+
+private:
+    OwnedHandle handle_;
+};
+
+class Win32Thread final : public Thread {
+public:
+    struct Shared {
+        std::function<void()> body;
+        std::atomic<bool> completed{false};
+    };
+
+    Win32Thread(HANDLE handle, std::shared_ptr<Shared> shared) : handle_(handle), shared_(std::move(shared)) {}
+    bool join() override {
+        (void)WaitForSingleObject(handle_.get(), INFINITE);
+        return shared_->completed;
+    }
+
+    static DWORD WINAPI run(LPVOID argument) {
+        std::unique_ptr<std::shared_ptr<Shared>> reference(static_cast<std::shared_ptr<Shared>*>(argument));
+        Shared& shared = **reference;
+        try {
+            shared.body();
+            shared.completed = true;
+        } catch (...) {
+            // Ends the thread; join() reports that the body did not complete.
+        }
+        return 0;
+    }
+
+private:
+    OwnedHandle handle_;  // closing it detaches a thread that was not joined
+    std::shared_ptr<Shared> shared_;
+};
+
+// The performance counter's frequency, read once.
+std::uint64_t counter_frequency() {
+    static const std::uint64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<std::uint64_t>(f.QuadPart);
+    }();
+    return frequency;
+}
+
+}  // namespace
+
+Instant now() {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    const std::uint64_t ticks = static_cast<std::uint64_t>(counter.QuadPart);
+    const std::uint64_t frequency = counter_frequency();
+    return {ticks / frequency, static_cast<std::uint32_t>((ticks % frequency) * 1000000000u / frequency)};
+}
+
+void sleep_for_ns(std::uint64_t nanoseconds) { std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds)); }
+
+std::unique_ptr<AutoResetEvent> AutoResetEvent::create() {
+    HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!handle) return nullptr;
+    return std::make_unique<Win32Event>(handle);
+}
+
+std::unique_ptr<HighResTimer> HighResTimer::create() {
+    HANDLE handle = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    if (!handle) return nullptr;
+    return std::make_unique<Win32Timer>(handle);
+}
+
+std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
+    auto shared = std::make_shared<Win32Thread::Shared>();
+    shared->body = std::move(body);
+    // The thread holds its own reference: it may outlive the handle's owner when detached.
+    auto* reference = new std::shared_ptr<Win32Thread::Shared>(shared);
+    HANDLE handle = CreateThread(nullptr, 2u << 20, &Win32Thread::run, reference, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                 nullptr);
+    if (!handle) {
+        delete reference;
+        return nullptr;
+    }
+    return std::make_unique<Win32Thread>(handle, std::move(shared));
+}
 
 ComPtr<IErrorInfo> take_error_info() {
     ComPtr<IErrorInfo> info;

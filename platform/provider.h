@@ -8,4 +8,8 @@ namespace vistrel::provider {
 // to fail. Only the simulated machine ever answers true.
 bool os_call_fails(const char* operation);
 
+// Counts os objects (events, timers, threads) among the live objects, where the provider
+// keeps such a count.
+void live_object(int delta);
+
 }  // namespace vistrel::provider

@@ -190,14 +190,21 @@ void PendingError::raise() {
     if (message) PyErr_SetObject(cls, message.get());
 }
 
-std::string PendingError::text() const {
-    if (!type_) return message_;
+std::string PendingError::rendered() const {
+    PyObject* type = type_ ? type_ : exception_class(class_);
+    std::string name = "?";
+    if (type) {
+        py::Ref qualified = py::Ref::steal(PyObject_GetAttrString(type, "__qualname__"));
+        if (qualified) name = py::utf8(qualified.get());
+    }
+    PyErr_Clear();
+    if (!type_) return name + ": " + message_;
     py::Ref s = py::Ref::steal(value_ ? PyObject_Str(value_) : nullptr);
     if (!s) {
         PyErr_Clear();
-        return {};
+        return name + ": <exception str() failed>";
     }
-    return py::utf8(s.get());
+    return name + ": " + py::utf8(s.get());
 }
 
 }  // namespace vistrel

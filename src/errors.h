@@ -40,8 +40,9 @@ public:
 
     // Sets the error indicator (interpreter lock held). Leaves this object empty.
     void raise();
-    // The text a consumer on another thread receives: str() of the exception (lock held).
-    std::string text() const;
+    // The exception as "<class qualified name>: <str()>" (lock held); "<exception str() failed>"
+    // stands for a str() that raised.
+    std::string rendered() const;
 
 private:
     void drop_references();

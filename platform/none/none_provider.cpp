@@ -35,6 +35,7 @@ EmptyFactory g_factory;  // stateless, so one for the process
 
 namespace vistrel::provider {
 bool os_call_fails(const char*) { return false; }
+void live_object(int) {}
 }  // namespace vistrel::provider
 
 HRESULT CreateDXGIFactory1(REFIID riid, void** out) { return g_factory.QueryInterface(riid, out); }

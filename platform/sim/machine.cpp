@@ -237,6 +237,8 @@ CreateDeviceCall last_create_device_call() {
     return m->last_create_device;
 }
 
+void adjust_live_objects(int delta) { g_live += delta; }
+
 Counted::Counted() { ++g_live; }
 Counted::Counted(const Counted&) { ++g_live; }
 Counted::~Counted() { --g_live; }

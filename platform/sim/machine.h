@@ -133,6 +133,9 @@ void record(const std::string& operation);
 // Consults the faults of `operation` without recording it (a second switch of one call).
 CallResult consult(const char* operation);
 
+// Counts objects that are not simulated COM objects (os events, timers, threads).
+void adjust_live_objects(int delta);
+
 // Counts one live simulated object for its lifetime.
 class Counted {
 public:

@@ -7,4 +7,6 @@ namespace vistrel::provider {
 
 bool os_call_fails(const char* operation) { return sim::enter(operation).outcome != sim::Outcome::Proceed; }
 
+void live_object(int delta) { sim::adjust_live_objects(delta); }
+
 }  // namespace vistrel::provider

@@ -7,8 +7,10 @@
 #include <optional>
 
 #include "duplication/device.h"
+#include "src/capture/background.h"
 #include "src/convert/region.h"
 #include "src/py/binding.h"
+#include "src/py/entry.h"
 #include "src/py/python.h"
 
 namespace vistrel {
@@ -21,6 +23,7 @@ struct CapturerState {
     std::optional<DuplicationSession> session;     // absent while a capture thread holds it
     std::shared_ptr<bool> frames_busy = std::make_shared<bool>(false);  // shared with FramesIter
     Region region;                                 // the default region, fixed
+    std::optional<BackgroundCapture> background;   // from start() to stop()/close()
     std::uint32_t device_idx = 0;
     std::uint32_t output_idx = 0;
     std::uint32_t width = 0;     // as at construction; a reopened session does not change them
@@ -44,7 +47,33 @@ inline CapturerState& capturer_state(PyObject* self) { return *reinterpret_cast<
 // Null with the exception set: closed, background mode, or the reopening's failure.
 DuplicationSession* ensure_session(CapturerState& state);
 
+// Stops a running background capture (joining its thread) and releases what it hands
+// back. An internal fault ("capture thread panicked") leaves the Capturer without a session.
+void discard_background(CapturerState& state);
+
 // Methods defined beside their Part.
 PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* capturer_stop(PyObject* self, PyObject* args);
+PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* capturer_debug_publish_seq(PyObject* self, PyObject* args);
+
+// Runs `body(state)` after the thread check and with the object borrowed (Borrow is
+// py::ExclusiveBorrow or py::SharedBorrow), inside the C++ exception boundary.
+template <class Borrow, class Body>
+auto with_capturer(PyObject* self, Body&& body) {
+    using R = decltype(body(std::declval<CapturerState&>()));
+    R on_error{};
+    if constexpr (std::is_same_v<R, int>) on_error = -1;
+    return py::guarded(
+        [&]() -> R {
+            CapturerState& state = capturer_state(self);
+            if (!state.binding.check(kCapturerPath)) return on_error;
+            Borrow borrow(state.borrow);
+            if (!borrow.ok()) return on_error;
+            return body(state);
+        },
+        on_error);
+}
 
 }  // namespace vistrel

@@ -30,6 +30,10 @@ DuplicationSession* ensure_session(CapturerState& state) {
         return nullptr;
     }
     if (state.session) return &*state.session;
+    if (state.background) {
+        PyErr_SetString(PyExc_RuntimeError, "Capturer is in background mode");
+        return nullptr;
+    }
     auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor);
     if (!opened) {
         raise_failure(opened.take_failure());
@@ -40,24 +44,6 @@ DuplicationSession* ensure_session(CapturerState& state) {
 }
 
 namespace {
-
-// Runs `body(state)` after the thread check and with the object borrowed (Exclusive or
-// Shared), inside the C++ exception boundary.
-template <class Borrow, class Body>
-auto with_capturer(PyObject* self, Body&& body) {
-    using R = decltype(body(std::declval<CapturerState&>()));
-    R on_error{};
-    if constexpr (std::is_same_v<R, int>) on_error = -1;
-    return py::guarded(
-        [&]() -> R {
-            CapturerState& state = capturer_state(self);
-            if (!state.binding.check(kCapturerPath)) return on_error;
-            Borrow borrow(state.borrow);
-            if (!borrow.ok()) return on_error;
-            return body(state);
-        },
-        on_error);
-}
 
 PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guarded(
@@ -109,7 +95,15 @@ void capturer_dealloc(PyObject* self) {
     if (state && !state->binding.on_owner_thread()) {
         // Its session belongs to the creating thread: leak it rather than release it here.
         py::report_dropped_on_other_thread(kCapturerPath);
-    } else {
+    } else if (state) {
+        // No capture thread outlives its Capturer: stop it as close() does.
+        py::guarded(
+            [state]() -> int {
+                discard_background(*state);
+                return 0;
+            },
+            -1);
+        if (PyErr_Occurred()) PyErr_WriteUnraisable(self);
         delete state;
     }
     PyTypeObject* type = Py_TYPE(self);
@@ -152,7 +146,7 @@ PyObject* get_field(PyObject* self, void* closure) {
                                      static_cast<unsigned long>(s.region.top), static_cast<unsigned long>(s.region.right),
                                      static_cast<unsigned long>(s.region.bottom));
             case Field::Format: return py::str("bgra").release();
-            case Field::IsCapturing: return PyBool_FromLong(*s.frames_busy);
+            case Field::IsCapturing: return PyBool_FromLong(s.background || *s.frames_busy);
         }
         return nullptr;
     });
@@ -177,6 +171,7 @@ PyGetSetDef g_getset[] = {
 
 // close() and __exit__: stop a background capture, release the session, mark closed.
 PyObject* close_capturer(CapturerState& s) {
+    discard_background(s);
     s.session.reset();
     s.closed = true;
     Py_RETURN_NONE;
@@ -243,6 +238,21 @@ PyMethodDef g_methods[] = {
     {"grab", method(&capturer_grab), METH_VARARGS | METH_KEYWORDS,
      "grab($self, timeout_ms=1000, fmt=\"bgra\", region=None)\n--\n\n"
      "One-shot capture. Returns a (H, W, C) uint8 ndarray, or None on WAIT_TIMEOUT."},
+    {"start", method(&capturer_start), METH_VARARGS | METH_KEYWORDS,
+     "start($self, target_fps=60, region=None, video_mode=False)\n--\n\n"
+     "Spawn a background capture thread fed by AcquireNextFrame.\n"
+     "Subsequent calls to get_latest_frame() block until a new frame arrives."},
+    {"stop", capturer_stop, METH_NOARGS, "stop($self)\n--\n\n"},
+    {"get_latest_frame", method(&capturer_get_latest_frame), METH_VARARGS | METH_KEYWORDS,
+     "get_latest_frame($self, timeout_ms=None)\n--\n\n"
+     "Blocking read of the latest published frame. Always BGRA in v0.0.3."},
+    {"_debug_publish_seq", capturer_debug_publish_seq, METH_NOARGS,
+     "_debug_publish_seq($self)\n--\n\n"
+     "DEBUG: read the capture thread's current published seq counter.\n"
+     "Used to differentiate \"capture thread is at rate X\" vs \"consumer is\n"
+     "the bottleneck at rate Y\" when diagnosing pacing issues. Only\n"
+     "meaningful while a background capture (`start()` or `frames()`) is\n"
+     "running; returns 0 otherwise."},
     {"_debug_cursor", capturer_debug_cursor, METH_NOARGS,
      "_debug_cursor($self)\n--\n\n"
      "DEBUG: read the current cursor state (visibility, position, shape kind).\n"

@@ -1,5 +1,6 @@
 #include "src/py/numpy_api.h"
 
+#include <memory>
 #include <string>
 
 #include "src/errors.h"
@@ -15,7 +16,19 @@ void** g_numpy_table = nullptr;  // never released: lives for the process
 constexpr int kArrayTypeSlot = 2;
 constexpr int kDescrFromTypeSlot = 45;
 constexpr int kNewFromDescrSlot = 94;
+constexpr int kNewshapeSlot = 135;
+constexpr int kSetBaseObjectSlot = 282;
 constexpr int kUint8TypeNum = 2;  // NPY_UBYTE
+constexpr int kCArrayFlags = 0x0001 | 0x0100 | 0x0400;  // C-contiguous, aligned, writeable
+constexpr int kAnyOrder = -1;
+
+struct ArrayDims {  // PyArray_Dims
+    Py_ssize_t* ptr;
+    int len;
+};
+using Newshape = PyObject* (*)(PyObject*, ArrayDims*, int);
+using SetBaseObject = int (*)(PyObject*, PyObject*);  // steals the base
+constexpr const char* kBytesCapsule = "vistrel.frame_bytes";
 
 using DescrFromType = PyObject* (*)(int);
 // Steals the descriptor reference.
@@ -87,6 +100,30 @@ Ref new_uint8_array(std::uint32_t height, std::uint32_t width, std::uint32_t cha
         reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 3, dims, nullptr, nullptr, 0, nullptr));
     if (array && data) *data = reinterpret_cast<std::uint8_t*>(reinterpret_cast<ArrayHead*>(array.get())->data);
     return array;
+}
+
+Ref wrap_bytes(std::vector<std::uint8_t> bytes, std::uint32_t height, std::uint32_t width, std::uint32_t channels) {
+    void** api = numpy_api();
+    auto owner = std::make_unique<std::vector<std::uint8_t>>(std::move(bytes));
+    const Py_ssize_t length = static_cast<Py_ssize_t>(owner->size());
+    std::uint8_t* data = owner->data();
+    Ref capsule = Ref::steal(PyCapsule_New(owner.get(), kBytesCapsule, [](PyObject* c) {
+        delete static_cast<std::vector<std::uint8_t>*>(PyCapsule_GetPointer(c, kBytesCapsule));
+    }));
+    if (!capsule) return {};
+    owner.release();  // the capsule owns the bytes now
+
+    auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
+    PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
+    if (!descr) return {};
+    Ref flat = Ref::steal(reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 1, &length,
+                                                                                 nullptr, data, kCArrayFlags, nullptr));
+    if (!flat) return {};
+    if (reinterpret_cast<SetBaseObject>(api[kSetBaseObjectSlot])(flat.get(), capsule.release()) != 0) return {};
+    Py_ssize_t shape[3] = {static_cast<Py_ssize_t>(height), static_cast<Py_ssize_t>(width),
+                           static_cast<Py_ssize_t>(channels)};
+    ArrayDims dims{shape, 3};
+    return Ref::steal(reinterpret_cast<Newshape>(api[kNewshapeSlot])(flat.get(), &dims, kAnyOrder));
 }
 
 }  // namespace vistrel::py

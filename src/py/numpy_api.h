@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "src/py/ref.h"
 
@@ -16,5 +17,10 @@ void** numpy_api();
 // A new C-contiguous uint8 array of shape (height, width, channels) that owns its memory,
 // uninitialised; `data` receives its first byte. Null with a Python error on failure.
 Ref new_uint8_array(std::uint32_t height, std::uint32_t width, std::uint32_t channels, std::uint8_t** data);
+
+// Hands `bytes` to NumPy without copying: a writable one-dimensional uint8 array whose
+// base object owns them, reshaped to (height, width, channels); the result is a view whose
+// base is that array. Null with a Python error on failure.
+Ref wrap_bytes(std::vector<std::uint8_t> bytes, std::uint32_t height, std::uint32_t width, std::uint32_t channels);
 
 }  // namespace vistrel::py

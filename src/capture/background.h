@@ -1,0 +1,91 @@
+// Background capture: a thread that owns a session, acquires and crops frames and
+// publishes the newest one into a single slot, and what its consumers use to take it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "duplication/device.h"
+#include "platform/os.h"
+#include "src/convert/region.h"
+#include "src/errors.h"
+
+namespace vistrel {
+
+struct CaptureParams {
+    std::uint32_t target_fps = 0;  // 0: unpaced
+    Region region;
+    bool video_mode = false;
+};
+
+// Packed BGRA rows of the region; never written after being published.
+using Pixels = std::shared_ptr<std::vector<std::uint8_t>>;
+
+struct LatestFrame {
+    std::uint64_t seq = 0;  // the thread's publish counter: 1 for the first publish
+    Pixels pixels;
+};
+
+// What a capture thread and its consumers share. Each slot has its own mutex, held only
+// to move a value in or out, never across a wait and never together with the other.
+struct CaptureShared {
+    explicit CaptureShared(std::unique_ptr<os::AutoResetEvent> event) : frame_event(std::move(event)) {}
+
+    std::mutex latest_mutex;
+    std::optional<LatestFrame> latest;  // guarded by latest_mutex
+
+    // Prompts a consumer to look at the slots again; the slots are authoritative.
+    std::unique_ptr<os::AutoResetEvent> frame_event;
+
+    std::mutex error_mutex;
+    // The thread's failure, stored once when it ends on one (guarded by error_mutex);
+    // rendered to text at the first look and kept, so every later look reports it too.
+    std::optional<PendingError> error;
+    std::optional<std::string> error_text;
+
+    std::atomic<bool> stop{false};
+};
+
+// The handle of one capture thread.
+struct BackgroundCapture {
+    std::shared_ptr<CaptureShared> shared;
+    std::unique_ptr<os::Thread> thread;  // taken out by stop_and_join
+    // Where the thread hands its session back when it ends (read after the join).
+    std::shared_ptr<std::optional<DuplicationSession>> result;
+    Region region;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+// Starts a capture thread that owns `session`. Internal faults: "CreateEventW failed;
+// required for the consumer wait path", "failed to spawn thread" (the session is then
+// released, not returned).
+BackgroundCapture spawn_capture(DuplicationSession session, CaptureParams params);
+
+// Sets the stop flag, wakes and joins the thread, and returns the session it hands back.
+// Releases the interpreter lock while it joins, so a thread converting its failure under
+// the lock cannot deadlock it. "capture thread panicked" when the thread ended abnormally.
+DuplicationSession stop_and_join(BackgroundCapture background);
+
+struct Stopped {};
+using WaitOutcome = std::variant<LatestFrame, Stopped, Failure>;
+
+// Takes the next published frame, waiting up to `timeout_ns` (none: without limit).
+// Call without the interpreter lock. A failed thread gives a Message failure with its
+// rendered exception, every time it is asked.
+WaitOutcome wait_for_frame(CaptureShared& shared, std::optional<std::uint64_t> timeout_ns);
+
+// The failure text of a thread that ended on a failure, if it did ("AccessLost: DXGI ...").
+// Call without the interpreter lock: it is taken to render the exception.
+std::optional<std::string> thread_failure_text(CaptureShared& shared);
+
+// The seq of the frame waiting in the slot, or 0.
+std::uint64_t waiting_seq(CaptureShared& shared);
+
+}  // namespace vistrel

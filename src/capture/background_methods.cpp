@@ -1,0 +1,108 @@
+// Capturer.start, stop, get_latest_frame and _debug_publish_seq.
+#include <variant>
+
+#include "src/capture/capturer.h"
+#include "src/convert/region_arg.h"
+#include "src/py/args.h"
+#include "src/py/gil.h"
+#include "src/py/numpy_api.h"
+
+namespace vistrel {
+
+void discard_background(CapturerState& state) {
+    if (!state.background) return;
+    BackgroundCapture background = std::move(*state.background);
+    state.background.reset();  // taken out first: a panicked thread leaves no session
+    DuplicationSession returned = stop_and_join(std::move(background));
+    (void)returned;  // released here
+}
+
+PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"target_fps", "region", "video_mode", nullptr};
+    PyObject *fps_arg = nullptr, *region_arg = nullptr, *video_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOO:start", const_cast<char**>(keywords), &fps_arg, &region_arg,
+                                     &video_arg))
+        return nullptr;
+    return with_capturer<py::ExclusiveBorrow>(self, [&](CapturerState& state) -> PyObject* {
+        std::uint32_t target_fps = 60;
+        std::optional<RegionArg> region_given;
+        bool video_mode = false;
+        if (fps_arg && !py::to_u32(fps_arg, "target_fps", target_fps)) return nullptr;
+        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (video_arg && !py::to_bool(video_arg, "video_mode", video_mode)) return nullptr;
+
+        if (state.background) {
+            PyErr_SetString(PyExc_RuntimeError, "Capturer is already capturing; call stop() first");
+            return nullptr;
+        }
+        if (*state.frames_busy) return raise_failure(Failure::iterator_active());
+        if (!state.session) return raise_failure(Failure::closed());
+        DuplicationSession session = std::move(*state.session);
+        state.session.reset();
+        Region region = state.region;
+        if (region_given) {
+            auto valid = validate_region(*region_given, session.width, session.height);
+            if (!valid) {
+                state.session.emplace(std::move(session));
+                return raise_failure(valid.take_failure());
+            }
+            region = valid.value();
+        }
+        state.background.emplace(spawn_capture(std::move(session), {target_fps, region, video_mode}));
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* capturer_stop(PyObject* self, PyObject*) {
+    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& state) -> PyObject* {
+        if (!state.background) Py_RETURN_NONE;
+        BackgroundCapture background = std::move(*state.background);
+        state.background.reset();
+        DuplicationSession returned = stop_and_join(std::move(background));
+        state.session.reset();
+        state.session.emplace(std::move(returned));
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"timeout_ms", nullptr};
+    PyObject* timeout_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:get_latest_frame", const_cast<char**>(keywords), &timeout_arg))
+        return nullptr;
+    return with_capturer<py::ExclusiveBorrow>(self, [&](CapturerState& state) -> PyObject* {
+        std::optional<std::uint64_t> timeout_ns;
+        if (timeout_arg && timeout_arg != Py_None) {
+            std::uint32_t ms = 0;
+            if (!py::to_u32(timeout_arg, "timeout_ms", ms)) return nullptr;
+            timeout_ns = std::uint64_t{ms} * 1000000u;
+        }
+        if (!state.background) {
+            PyErr_SetString(PyExc_RuntimeError, "Capturer is not capturing; call start() first");
+            return nullptr;
+        }
+        std::shared_ptr<CaptureShared> shared = state.background->shared;
+        const std::uint32_t width = state.background->width, height = state.background->height;
+        std::optional<WaitOutcome> outcome;
+        {
+            py::ReleaseGil released;
+            outcome.emplace(wait_for_frame(*shared, timeout_ns));
+        }
+        if (auto* failure = std::get_if<Failure>(&*outcome)) return raise_failure(std::move(*failure));
+        if (std::holds_alternative<Stopped>(*outcome)) Py_RETURN_NONE;
+        Pixels pixels = std::move(std::get<LatestFrame>(*outcome).pixels);
+        // The thread usually still holds the buffer as its last frame: then it is copied.
+        std::vector<std::uint8_t> bytes = pixels.use_count() == 1 ? std::move(*pixels) : *pixels;
+        pixels.reset();
+        return py::wrap_bytes(std::move(bytes), height, width, 4).release();
+    });
+}
+
+PyObject* capturer_debug_publish_seq(PyObject* self, PyObject*) {
+    return with_capturer<py::SharedBorrow>(self, [](CapturerState& state) -> PyObject* {
+        if (!state.background) return PyLong_FromLong(0);
+        return PyLong_FromUnsignedLongLong(waiting_seq(*state.background->shared));
+    });
+}
+
+}  // namespace vistrel
