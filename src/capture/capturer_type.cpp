@@ -97,13 +97,14 @@ void capturer_dealloc(PyObject* self) {
         py::report_dropped_on_other_thread(kCapturerPath);
     } else if (state) {
         // No capture thread outlives its Capturer: stop it as close() does.
-        py::guarded(
+        py::ErrorGuard pending;  // deallocation may run while an exception propagates
+        const int stopped = py::guarded(
             [state]() -> int {
                 discard_background(*state);
                 return 0;
             },
             -1);
-        if (PyErr_Occurred()) PyErr_WriteUnraisable(self);
+        if (stopped != 0) PyErr_WriteUnraisable(nullptr);
         delete state;
     }
     PyTypeObject* type = Py_TYPE(self);
@@ -253,6 +254,9 @@ PyMethodDef g_methods[] = {
      "the bottleneck at rate Y\" when diagnosing pacing issues. Only\n"
      "meaningful while a background capture (`start()` or `frames()`) is\n"
      "running; returns 0 otherwise."},
+    {"frames", method(&capturer_frames), METH_VARARGS | METH_KEYWORDS,
+     "frames($self, fps, fmt=\"bgra\", region=None, timeout_ms=5000)\n--\n\n"
+     "Paced CFR iterator yielding (ndarray, slot_wallclock_seconds)."},
     {"_debug_cursor", capturer_debug_cursor, METH_NOARGS,
      "_debug_cursor($self)\n--\n\n"
      "DEBUG: read the current cursor state (visibility, position, shape kind).\n"

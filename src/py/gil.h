@@ -29,4 +29,18 @@ private:
     PyGILState_STATE state_;
 };
 
+// Keeps the pending Python error aside for the scope and restores it at the end.
+class ErrorGuard {
+public:
+    ErrorGuard() { PyErr_Fetch(&type_, &value_, &traceback_); }
+    ErrorGuard(const ErrorGuard&) = delete;
+    ErrorGuard& operator=(const ErrorGuard&) = delete;
+    ~ErrorGuard() { PyErr_Restore(type_, value_, traceback_); }
+
+private:
+    PyObject* type_ = nullptr;
+    PyObject* value_ = nullptr;
+    PyObject* traceback_ = nullptr;
+};
+
 }  // namespace vistrel::py

@@ -1,0 +1,305 @@
+// Capturer.frames and the FramesIter it returns: slot k of a constant-frame-rate schedule
+// falls due k periods after the iterator was made and is served with the newest frame
+// or a repeat of the last one; overdue slots are served at once, none is skipped.
+#include <variant>
+
+#include "src/capture/capturer.h"
+#include "src/convert/convert_bgra.h"
+#include "src/convert/region_arg.h"
+#include "src/pacing/frames_iter_type.h"
+#include "src/pacing/schedule.h"
+#include "src/py/args.h"
+#include "src/py/gil.h"
+#include "src/py/heap_type.h"
+#include "src/py/numpy_api.h"
+
+namespace vistrel {
+namespace {
+
+constexpr const char* kFramesIterPath = "vistrel::pacing::FramesIter";
+
+struct FramesIterState {
+    std::unique_ptr<os::HighResTimer> timer;  // absent: slot waits use the ordinary sleep
+    os::Instant schedule_start;
+    std::uint64_t period = 0;
+    std::uint64_t timeout_ns = 0;  // bounds the wait for the first frame only
+    std::shared_ptr<CaptureShared> shared;
+    std::shared_ptr<bool> frames_busy;  // the Capturer's cell
+    std::optional<BackgroundCapture> background;
+    std::uint64_t next_slot = 0;
+    Region region;
+    std::uint64_t last_seq = 0;
+    Pixels last_frame;
+    std::uint32_t fps = 1;
+    bool closed = false;
+    PixelFormat format = PixelFormat::Bgra;
+
+    py::ThreadBinding binding;
+    py::BorrowFlag borrow;
+};
+
+struct FramesIterObject {
+    PyObject_HEAD
+    FramesIterState* state;  // owned; leaked if the object dies on another thread
+};
+
+FramesIterState& iter_state(PyObject* self) { return *reinterpret_cast<FramesIterObject*>(self)->state; }
+
+template <class Borrow, class Body>
+PyObject* with_iterator(PyObject* self, Body&& body) {
+    return py::guarded(
+        [&]() -> PyObject* {
+            FramesIterState& state = iter_state(self);
+            if (!state.binding.check(kFramesIterPath)) return nullptr;
+            Borrow borrow(state.borrow);
+            if (!borrow.ok()) return nullptr;
+            return body(state);
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+// close(), __exit__ and deallocation: stop the thread, release its session, free the Capturer.
+void close_iterator(FramesIterState& s) {
+    if (!s.closed) {
+        s.closed = true;
+        if (s.background) {
+            BackgroundCapture background = std::move(*s.background);
+            s.background.reset();
+            *s.frames_busy = false;  // even if the join reports a panicked thread
+            DuplicationSession released = stop_and_join(std::move(background));
+            (void)released;  // not returned to the Capturer
+        }
+    }
+    *s.frames_busy = false;
+}
+
+// Which frame serves the slot: a new one, a repeat, or a failure to raise.
+struct Choice {
+    Pixels pixels;
+    bool fresh = false;
+    std::uint64_t seq = 0;
+    bool stopped = false;  // the first-frame wait saw the stop flag
+    std::optional<Failure> failure;
+};
+
+Choice choose_frame(FramesIterState& s) {
+    Choice choice;
+    if (!s.last_frame) {
+        WaitOutcome outcome = wait_for_frame(*s.shared, s.timeout_ns);
+        if (auto* frame = std::get_if<LatestFrame>(&outcome)) {
+            choice.pixels = std::move(frame->pixels);
+            choice.seq = frame->seq;
+            choice.fresh = true;
+        } else if (std::holds_alternative<Stopped>(outcome)) {
+            choice.stopped = true;
+        } else {
+            choice.failure = std::move(std::get<Failure>(outcome));
+        }
+        return choice;
+    }
+    {
+        std::lock_guard lock(s.shared->latest_mutex);
+        if (s.shared->latest && s.shared->latest->seq > s.last_seq) {
+            choice.pixels = std::move(s.shared->latest->pixels);
+            choice.seq = s.shared->latest->seq;
+            choice.fresh = true;
+            s.shared->latest.reset();
+        }
+    }
+    if (!choice.fresh) {
+        // A thread that failed delivers nothing more: say so rather than repeat forever.
+        if (auto text = thread_failure_text(*s.shared)) {
+            choice.failure = Failure::message(*text);
+            return choice;
+        }
+        choice.pixels = s.last_frame;
+    }
+    return choice;
+}
+
+PyObject* iter_next(PyObject* self) {
+    return with_iterator<py::ExclusiveBorrow>(self, [](FramesIterState& s) -> PyObject* {
+        if (s.closed) return nullptr;  // StopIteration
+        const std::uint64_t k = s.next_slot;
+        const os::Instant due = due_time(s.schedule_start, k, s.period);
+        std::optional<Choice> choice;
+        {
+            py::ReleaseGil released;
+            const os::Instant now = os::now();
+            if (due > now) wait_remaining(s.timer.get(), static_cast<std::uint64_t>(nanos_between(now, due)));
+            choice.emplace(choose_frame(s));
+        }
+        if (choice->stopped) {
+            PyErr_SetString(exception_class(ErrorClass::CaptureTimeout), "frames() iteration produced no frames");
+            return nullptr;
+        }
+        if (choice->failure) return raise_failure(std::move(*choice->failure));
+        if (choice->fresh) {
+            s.last_seq = choice->seq;
+            s.last_frame = choice->pixels;
+        }
+        const double seconds = static_cast<double>(k) / static_cast<double>(s.fps);
+        s.next_slot = k + 1;
+
+        const std::uint32_t w = s.region.width(), h = s.region.height();
+        const unsigned channels = channel_count(s.format);
+        const std::vector<std::uint8_t>& bgra = *choice->pixels;
+        std::vector<std::uint8_t> bytes;
+        if (s.format == PixelFormat::Bgra) {
+            bytes = bgra;  // every yielded array has memory of its own
+        } else {
+            bytes.resize(std::size_t{w} * h * channels);
+            py::ReleaseGil released;
+            convert_bgra(s.format, bgra.data(), bgra.size(), bytes.data(), bytes.size(), w, h);
+        }
+        py::Ref array = py::wrap_bytes(std::move(bytes), h, w, channels);
+        if (!array) return nullptr;
+        py::Ref stamp = py::Ref::steal(PyFloat_FromDouble(seconds));
+        if (!stamp) return nullptr;
+        return PyTuple_Pack(2, array.get(), stamp.get());
+    });
+}
+
+PyObject* iter_self(PyObject* self) {
+    return with_iterator<py::SharedBorrow>(self, [self](FramesIterState&) -> PyObject* {
+        Py_INCREF(self);
+        return self;
+    });
+}
+
+PyObject* iter_enter(PyObject* self, PyObject*) { return iter_self(self); }
+
+PyObject* iter_close(PyObject* self, PyObject*) {
+    return with_iterator<py::ExclusiveBorrow>(self, [](FramesIterState& s) -> PyObject* {
+        close_iterator(s);
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* iter_exit(PyObject* self, PyObject* args) {
+    PyObject *exc_type = nullptr, *exc = nullptr, *tb = nullptr;
+    if (!PyArg_ParseTuple(args, "OOO:__exit__", &exc_type, &exc, &tb)) return nullptr;
+    return with_iterator<py::ExclusiveBorrow>(self, [](FramesIterState& s) -> PyObject* {
+        close_iterator(s);
+        Py_RETURN_FALSE;
+    });
+}
+
+void iter_dealloc(PyObject* self) {
+    FramesIterState* state = reinterpret_cast<FramesIterObject*>(self)->state;
+    if (state && !state->binding.on_owner_thread()) {
+        py::report_dropped_on_other_thread(kFramesIterPath);
+    } else if (state) {
+        py::ErrorGuard pending;  // deallocation may run while an exception propagates
+        const int stopped = py::guarded(
+            [state]() -> int {
+                close_iterator(*state);
+                return 0;
+            },
+            -1);
+        if (stopped != 0) PyErr_WriteUnraisable(nullptr);
+        delete state;
+    }
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    Py_DECREF(reinterpret_cast<PyObject*>(type));
+}
+
+PyMethodDef g_methods[] = {
+    {"close", iter_close, METH_NOARGS,
+     "close($self)\n--\n\nExplicit close \xe2\x80\x94 wind down bg thread, release Capturer busy flag."},
+    {"__enter__", iter_enter, METH_NOARGS, "__enter__($self)\n--\n\n"},
+    {"__exit__", iter_exit, METH_VARARGS, "__exit__($self, _exc_type, _exc, _tb)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// Only Capturer.frames() makes iterators; the class has no docstring.
+PyType_Slot g_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(&py::refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&iter_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(&iter_self)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&iter_next)},
+    {Py_tp_methods, g_methods},
+    {0, nullptr},
+};
+
+PyType_Spec g_spec = {
+    .name = "vistrel._vistrel.FramesIter",
+    .basicsize = sizeof(FramesIterObject),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = g_slots,
+};
+
+py::ProcessType g_type(&g_spec);
+
+}  // namespace
+
+PyTypeObject* frames_iter_type() { return g_type.get(); }
+
+PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"fps", "fmt", "region", "timeout_ms", nullptr};
+    PyObject *fps_arg = nullptr, *fmt_arg = nullptr, *region_arg = nullptr, *timeout_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:frames", const_cast<char**>(keywords), &fps_arg, &fmt_arg,
+                                     &region_arg, &timeout_arg))
+        return nullptr;
+    return with_capturer<py::ExclusiveBorrow>(self, [&](CapturerState& capturer) -> PyObject* {
+        std::uint32_t fps = 0, timeout_ms = 5000;
+        std::string fmt = "bgra";
+        std::optional<RegionArg> region_given;
+        if (!py::to_u32(fps_arg, "fps", fps)) return nullptr;
+        if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
+        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
+
+        if (fps == 0) return raise_failure(Failure::message("frames(fps=) must be > 0"));
+        if (capturer.background) {
+            PyErr_SetString(PyExc_RuntimeError, "Capturer is in background mode; call stop() first");
+            return nullptr;
+        }
+        if (*capturer.frames_busy) {
+            PyErr_SetString(PyExc_RuntimeError, "Capturer is busy: a frames() iterator is already active");
+            return nullptr;
+        }
+        auto format = parse_pixel_format(fmt);
+        if (!format) return raise_failure(format.take_failure());
+        if (!capturer.session) return raise_failure(Failure::closed());
+        DuplicationSession session = std::move(*capturer.session);
+        capturer.session.reset();
+        Region region = capturer.region;
+        if (region_given) {
+            auto valid = validate_region(*region_given, session.width, session.height);
+            if (!valid) {
+                capturer.session.emplace(std::move(session));
+                return raise_failure(valid.take_failure());
+            }
+            region = valid.value();
+        }
+        BackgroundCapture background = spawn_capture(std::move(session), {0, region, false});
+        *capturer.frames_busy = true;
+
+        auto state = std::make_unique<FramesIterState>();
+        state->schedule_start = os::now();
+        state->timer = os::HighResTimer::create();
+        state->period = period_ns(fps);
+        state->timeout_ns = std::uint64_t{timeout_ms} * 1000000u;
+        state->shared = background.shared;
+        state->frames_busy = capturer.frames_busy;
+        state->background.emplace(std::move(background));
+        state->region = region;
+        state->fps = fps;
+        state->format = format.value();
+
+        PyTypeObject* type = frames_iter_type();
+        PyObject* iterator = type ? reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc))(type, 0) : nullptr;
+        if (!iterator) {
+            py::ErrorGuard pending;  // tearing down joins a thread; the error stays for the caller
+            close_iterator(*state);
+            return nullptr;
+        }
+        reinterpret_cast<FramesIterObject*>(iterator)->state = state.release();
+        return iterator;
+    });
+}
+
+}  // namespace vistrel

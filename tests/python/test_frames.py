@@ -1,0 +1,209 @@
+"""Capturer.frames and FramesIter: the constant-frame-rate schedule, states and failures."""
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import _vistrel
+from pixels import to_layout
+
+W, H = 1920, 1080
+
+
+def next_with_time(iterator):
+    frame, seconds = next(iterator)
+    return frame, seconds, time.perf_counter()
+
+
+def test_schedule_on_an_idle_desktop(sim):
+    c = _vistrel.Capturer()
+    started = time.perf_counter()
+    with c.frames(30) as frames:
+        sim.present(0, 0, sim.image(0, 0))
+        results = [next_with_time(frames) for _ in range(8)]
+    assert [s for _, s, _ in results] == [k / 30 for k in range(8)]
+    for k, (_, _, returned) in enumerate(results):
+        assert returned - started >= k / 30 - 1e-6  # never early
+    # Each slot after the first waits for its due time: about 33 ms apart.
+    gaps = [b - a for (_, _, a), (_, _, b) in zip(results[1:], results[2:])]
+    assert all(0.02 < gap < 0.08 for gap in gaps), gaps
+    first = results[0][0]
+    for frame, _, _ in results[1:]:
+        np.testing.assert_array_equal(frame, first)   # repeats of the one image
+        assert not np.shares_memory(frame, first)     # each in memory of its own
+
+
+def test_late_consumer_gets_every_slot_at_once(sim):
+    c = _vistrel.Capturer()
+    frames = c.frames(30)
+    sim.present(0, 0, sim.image(0, 0))
+    next(frames)
+    next(frames)
+    time.sleep(0.2)
+    returned = []
+    seconds = []
+    for _ in range(10):
+        _, s, t = next_with_time(frames)
+        seconds.append(s)
+        returned.append(t)
+    assert seconds == [k / 30 for k in range(2, 12)]
+    immediate = sum(1 for a, b in zip(returned, returned[1:]) if b - a < 0.005)
+    assert 4 <= immediate <= 8  # the overdue slots, served without waiting
+    frames.close()
+
+
+@pytest.mark.parametrize("fmt, channels", [("bgra", 4), ("bgr", 3), ("rgb", 3), ("RGBA", 4), ("gray", 1)])
+def test_layouts_and_region(sim, fmt, channels):
+    image = np.random.default_rng(3).integers(0, 256, (H, W, 4), dtype=np.uint8)
+    c = _vistrel.Capturer(cursor=False)
+    with c.frames(60, fmt=fmt, region=(10, 20, 74, 52)) as frames:
+        sim.present(0, 0, image.tobytes())
+        frame, seconds = next(frames)
+    assert frame.shape == (32, 64, channels) and seconds == 0.0
+    np.testing.assert_array_equal(frame, to_layout(image[20:52, 10:74], fmt))
+
+
+def test_only_the_newest_frame_is_served(sim):
+    c = _vistrel.Capturer(cursor=False)
+    sim.animate(0, 0, 300)
+    try:
+        with c.frames(20) as frames:
+            counters = [int(np.frombuffer(next(frames)[0][0, 0].tobytes(), "<u4")[0]) for _ in range(6)]
+    finally:
+        sim.animate(0, 0, 0)
+    steps = [b - a for a, b in zip(counters[1:], counters[2:])]
+    assert all(step > 3 for step in steps), counters  # about 15 desktop changes per slot
+
+
+def test_argument_and_state_errors(sim):
+    c = _vistrel.Capturer()
+    with pytest.raises(TypeError):
+        c.frames()
+    with pytest.raises(OverflowError):
+        c.frames(-1)
+    with pytest.raises(ValueError, match=r"^frames\(fps=\) must be > 0$"):
+        c.frames(0)
+    with pytest.raises(ValueError, match="^unknown fmt"):
+        c.frames(30, fmt="yuv")
+    with pytest.raises(ValueError, match=r"^region \(0,0,1921,1\) exceeds"):
+        c.frames(30, region=(0, 0, 1921, 1))
+    assert repr(c).endswith("cursor>")  # nothing changed
+    c.start()
+    with pytest.raises(RuntimeError, match=r"^Capturer is in background mode; call stop\(\) first$"):
+        c.frames(30)
+    c.stop()
+
+    frames = c.frames(30)
+    assert c.is_capturing and repr(c) == "<vistrel.Capturer output=0 closed>"
+    with pytest.raises(RuntimeError, match=r"^Capturer is busy: a frames\(\) iterator is already active$"):
+        c.frames(30)
+    with pytest.raises(RuntimeError, match=r"^Capturer is busy: a frames\(\) iterator is active$"):
+        c.start()
+    with pytest.raises(RuntimeError, match=r"^Capturer is busy: a frames\(\) iterator is active$"):
+        c.grab()
+    assert c.stop() is None
+    assert c._debug_publish_seq() == 0
+    with pytest.raises(RuntimeError, match=r"^Capturer is not capturing; call start\(\) first$"):
+        c.get_latest_frame()
+    c.close()  # leaves the iterator running
+    with pytest.raises(RuntimeError, match=r"^Capturer is busy: a frames\(\) iterator is active$"):
+        c.grab()
+    assert c.is_capturing
+    frames.close()
+    assert not c.is_capturing
+    with pytest.raises(ValueError, match=r"^frames\(fps=\) must be > 0$"):
+        c.frames(0)  # before any state check
+    with pytest.raises(RuntimeError, match="^Capturer is closed$"):
+        c.frames(30)
+
+
+def test_closing_detaches_and_grab_reopens(sim):
+    c = _vistrel.Capturer()
+    with c.frames(30) as frames:
+        sim.present(0, 0, sim.image(0, 0))
+        next(frames)
+    with pytest.raises(StopIteration):
+        next(frames)
+    assert frames.close() is None and frames.close() is None
+    assert not c.is_capturing and repr(c) == "<vistrel.Capturer output=0 closed>"
+    with pytest.raises(RuntimeError, match="^Capturer is closed$"):
+        c.start()
+    assert c.grab(timeout_ms=0) is None  # reopens the session
+    assert repr(c).endswith("cursor>")
+    c.start()
+    c.stop()
+
+
+def test_first_frame_timeout_and_retry(sim):
+    c = _vistrel.Capturer()
+    frames = c.frames(30, timeout_ms=0)
+    started = time.perf_counter()
+    with pytest.raises(_vistrel.CaptureTimeout, match="^deadline expired$"):
+        next(frames)
+    assert time.perf_counter() - started < 0.05
+    sim.present(0, 0, sim.image(0, 0))
+    time.sleep(0.05)
+    frame, seconds = next(frames)  # slot 0 again
+    assert seconds == 0.0 and frame.shape == (H, W, 4)
+    frames.close()
+
+
+def test_thread_failures_are_reported(sim):
+    c = _vistrel.Capturer()
+    frames = c.frames(30, timeout_ms=2000)
+    sim.lose_access(0, 0)
+    sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    with pytest.raises(ValueError, match="^AccessLost: DXGI 0x887A0026: "):
+        next(frames)
+    frames.close()
+    sim.clear_faults()
+
+    c2 = _vistrel.Capturer()
+    frames = c2.frames(30)
+    sim.present(0, 0, sim.image(0, 0))
+    next(frames)
+    sim.fail("ID3D11DeviceContext::Map", 0x887A0005)
+    sim.present(0, 0, sim.image(0, 0))
+    time.sleep(0.1)
+    # After the first frame too: reported, not repeated silently, until closed.
+    for _ in range(3):
+        with pytest.raises(ValueError, match="^DeviceError: DXGI 0x887A0005: "):
+            next(frames)
+    frames.close()
+    with pytest.raises(StopIteration):
+        next(frames)
+
+
+def test_iterator_is_bound_to_its_thread(sim):
+    c = _vistrel.Capturer()
+    frames = c.frames(30)
+    errors = []
+
+    def use():
+        try:
+            next(frames)
+        except BaseException as e:
+            errors.append(e)
+
+    worker = threading.Thread(target=use)
+    worker.start()
+    worker.join()
+    assert type(errors[0]).__name__ == "InternalFault"
+    assert str(errors[0]) == "vistrel::pacing::FramesIter is unsendable, but sent to another thread"
+    errors.clear()
+    frames.close()
+
+
+def test_class_and_repeated_open_close(sim):
+    with pytest.raises(TypeError, match=r"^cannot create 'vistrel._vistrel.FramesIter' instances$"):
+        _vistrel.FramesIter()
+    c = _vistrel.Capturer()
+    for _ in range(200):
+        frames = c.frames(60)
+        assert iter(frames) is frames
+        frames.close()
+        c.grab(timeout_ms=0)  # reopen for the next round
+    frames = c.frames(60)
+    del frames  # deallocation stops the thread and frees the Capturer
+    assert not c.is_capturing
