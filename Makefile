@@ -46,7 +46,7 @@ sanitize: deps
 	cd build-san && PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 ../$(VENV_BIN)/ctest --output-on-failure -j $(JOBS)
 
 pytest: build
-	PYTHONPATH=build/python $(PYTHON) -m pytest -q tests/python
+	PYTHONPATH=build/python timeout 1200 $(PYTHON) -m pytest -q tests/python
 
 # The same abi3 module under Debian's own interpreter and NumPy, where they exist.
 pytest-debian: build

@@ -91,25 +91,9 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void capturer_dealloc(PyObject* self) {
-    CapturerState* state = reinterpret_cast<CapturerObject*>(self)->state;
-    if (state && !state->binding.on_owner_thread()) {
-        // Its session belongs to the creating thread: leak it rather than release it here.
-        py::report_dropped_on_other_thread(kCapturerPath);
-    } else if (state) {
-        // No capture thread outlives its Capturer: stop it as close() does.
-        py::ErrorGuard pending;  // deallocation may run while an exception propagates
-        const int stopped = py::guarded(
-            [state]() -> int {
-                discard_background(*state);
-                return 0;
-            },
-            -1);
-        if (stopped != 0) PyErr_WriteUnraisable(nullptr);
-        delete state;
-    }
-    PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
-    Py_DECREF(reinterpret_cast<PyObject*>(type));
+    // No capture thread outlives its Capturer: deallocation stops it as close() does.
+    py::dealloc_bound<CapturerState>(self, reinterpret_cast<CapturerObject*>(self)->state, kCapturerPath,
+                                     discard_background);
 }
 
 PyObject* capturer_repr(PyObject* self) {

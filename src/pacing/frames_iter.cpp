@@ -186,23 +186,8 @@ PyObject* iter_exit(PyObject* self, PyObject* args) {
 }
 
 void iter_dealloc(PyObject* self) {
-    FramesIterState* state = reinterpret_cast<FramesIterObject*>(self)->state;
-    if (state && !state->binding.on_owner_thread()) {
-        py::report_dropped_on_other_thread(kFramesIterPath);
-    } else if (state) {
-        py::ErrorGuard pending;  // deallocation may run while an exception propagates
-        const int stopped = py::guarded(
-            [state]() -> int {
-                close_iterator(*state);
-                return 0;
-            },
-            -1);
-        if (stopped != 0) PyErr_WriteUnraisable(nullptr);
-        delete state;
-    }
-    PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
-    Py_DECREF(reinterpret_cast<PyObject*>(type));
+    py::dealloc_bound<FramesIterState>(self, reinterpret_cast<FramesIterObject*>(self)->state, kFramesIterPath,
+                                       close_iterator);
 }
 
 PyMethodDef g_methods[] = {

@@ -6,6 +6,12 @@
 
 namespace vistrel::py {
 
+void free_instance(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
+    Py_DECREF(reinterpret_cast<PyObject*>(type));
+}
+
 PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
     // "module.Class" as the type reports itself.
     Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));

@@ -2,6 +2,9 @@
 // each, created from its spec on first need, and the dealloc and "no constructor" slots.
 #pragma once
 
+#include "src/py/binding.h"
+#include "src/py/entry.h"
+#include "src/py/gil.h"
 #include "src/py/once.h"
 #include "src/py/ref.h"
 
@@ -26,16 +29,31 @@ private:
     PyObject* type_ = nullptr;
 };
 
-// tp_dealloc for a heap type whose instance is a T placed after the object header:
-// runs ~T, frees through the type's own free slot, then drops the instance's
+// Frees an instance through its type's own free slot, then drops the instance's
 // reference to its heap type.
-template <class T>
-void destroy_instance(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    T::from(self)->~T();
-    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(self);
-    Py_DECREF(reinterpret_cast<PyObject*>(type));
+void free_instance(PyObject* self);
+
+// tp_dealloc of the module's thread-bound objects, whose record `state` (with a
+// `binding`) is owned by pointer. On the owning thread `finalise(*state)` runs (a
+// pending exception is kept aside; a failure of its own is reported as unraisable) and
+// the record is deleted. On another thread the record is leaked, not released on the
+// wrong thread, and that is reported. Then the instance is freed.
+template <class State>
+void dealloc_bound(PyObject* self, State* state, const char* class_path, void (*finalise)(State&)) {
+    if (state && !state->binding.on_owner_thread()) {
+        report_dropped_on_other_thread(class_path);
+    } else if (state) {
+        ErrorGuard pending;
+        const int finished = guarded(
+            [&]() -> int {
+                finalise(*state);
+                return 0;
+            },
+            -1);
+        if (finished != 0) PyErr_WriteUnraisable(nullptr);
+        delete state;
+    }
+    free_instance(self);
 }
 
 // tp_new for classes that Python code may not instantiate.

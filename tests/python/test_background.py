@@ -166,12 +166,13 @@ def test_thread_failures_reach_the_consumer(sim):
     c.start(0)
     sim.present(0, 0, desktop(4).tobytes())
     time.sleep(0.1)
-    sim.lose_access(0, 0)
+    # The fault first: the thread re-creates a lost duplication within milliseconds.
     sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    sim.lose_access(0, 0)
     assert c.get_latest_frame(timeout_ms=2000)[0, 0, 0] == 4  # published before the failure: delivered first
     for _ in range(2):  # the failure stays
         with pytest.raises(ValueError) as raised:
-            c.get_latest_frame()
+            c.get_latest_frame(timeout_ms=5000)
         assert str(raised.value).startswith("AccessLost: DXGI 0x887A0026: ")
     sim.clear_faults()
     c.stop()  # a failed thread hands its session back too
