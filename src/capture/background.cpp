@@ -26,10 +26,31 @@ void store_failure(CaptureShared& shared, Failure failure) {
     shared.frame_event->set();
 }
 
+// Buffers for new frames. In video mode the thread keeps its last frame to publish it
+// again, so consumers copy; there a buffer only the pool still holds is reused. Otherwise
+// the thread keeps nothing and a consumer takes the buffer over without a copy.
+class BufferPool {
+public:
+    BufferPool(std::size_t length, bool reuse) : length_(length), reuse_(reuse) {}
+    Pixels take() {
+        for (const Pixels& buffer : buffers_)
+            if (buffer.use_count() == 1) return buffer;
+        auto fresh = std::make_shared<FrameBytes>(length_);
+        if (reuse_ && buffers_.size() < kKept) buffers_.push_back(fresh);
+        return fresh;
+    }
+
+private:
+    static constexpr std::size_t kKept = 4;
+    std::size_t length_;
+    bool reuse_;
+    std::vector<Pixels> buffers_;
+};
+
 // A new frame's region as packed BGRA rows with the pointer drawn in.
-Result<Pixels> crop(DuplicationSession& session, const Region& region) {
+Result<Pixels> crop(DuplicationSession& session, const Region& region, BufferPool& pool) {
     const std::size_t length = std::size_t{region.width()} * region.height() * 4;
-    auto pixels = std::make_shared<std::vector<std::uint8_t>>(length, 0);
+    Pixels pixels = pool.take();
     Status read = read_region(session, region.left, region.top, region.right, region.bottom, pixels->data(), length);
     if (!read) return read.take_failure();
     if (session.cursor_enabled)
@@ -45,6 +66,7 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
     std::unique_ptr<os::HighResTimer> timer = os::HighResTimer::create();  // absent: ordinary sleep
     std::uint64_t counter = 0;
     Pixels last_frame;
+    BufferPool pool(std::size_t{params.region.width()} * params.region.height() * 4, params.video_mode);
 
     while (!shared.stop.load()) {
         auto acquired = acquire_frame(session, 2);
@@ -53,13 +75,13 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
             return;
         }
         if (acquired.value() == Acquired::NewFrame) {
-            auto pixels = crop(session, params.region);
+            auto pixels = crop(session, params.region, pool);
             if (!pixels) {
                 store_failure(shared, pixels.take_failure());
                 return;
             }
             publish(shared, counter, pixels.value());
-            last_frame = std::move(pixels).value();
+            if (params.video_mode) last_frame = std::move(pixels).value();
         } else if (params.video_mode && last_frame) {
             publish(shared, counter, last_frame);
         }

@@ -24,8 +24,18 @@ struct CaptureParams {
     bool video_mode = false;
 };
 
-// Packed BGRA rows of the region; never written after being published.
-using Pixels = std::shared_ptr<std::vector<std::uint8_t>>;
+// Packed BGRA rows of the region; never written after being published. Allocated without
+// zero-filling: every byte is written before the buffer is published.
+struct FrameBytes {
+    explicit FrameBytes(std::size_t length) : bytes(new std::uint8_t[length]), length(length) {}
+    std::uint8_t* data() { return bytes.get(); }
+    const std::uint8_t* data() const { return bytes.get(); }
+    std::size_t size() const { return length; }
+
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t length;
+};
+using Pixels = std::shared_ptr<FrameBytes>;
 
 struct LatestFrame {
     std::uint64_t seq = 0;  // the thread's publish counter: 1 for the first publish

@@ -91,10 +91,10 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
         if (auto* failure = std::get_if<Failure>(&*outcome)) return raise_failure(std::move(*failure));
         if (std::holds_alternative<Stopped>(*outcome)) Py_RETURN_NONE;
         Pixels pixels = std::move(std::get<LatestFrame>(*outcome).pixels);
-        // The thread usually still holds the buffer as its last frame: then it is copied.
-        std::vector<std::uint8_t> bytes = pixels.use_count() == 1 ? std::move(*pixels) : *pixels;
-        pixels.reset();
-        return py::wrap_bytes(std::move(bytes), height, width, 4).release();
+        // Handed over when this is the only reference; in video mode the thread still holds
+        // the buffer as its last frame, and then it is copied.
+        if (pixels.use_count() == 1) return py::wrap_bytes(std::move(pixels->bytes), height, width, 4).release();
+        return py::copy_frame(pixels->data(), height, width, 4).release();
     });
 }
 

@@ -18,6 +18,10 @@ namespace {
 
 constexpr const char* kFramesIterPath = "vistrel::pacing::FramesIter";
 
+// The end of each slot wait is spent polling the clock rather than sleeping: a timer
+// wakes its thread up to tens of microseconds late, which would show in every slot.
+constexpr std::uint64_t kSpinTailNs = 200000;
+
 struct FramesIterState {
     std::unique_ptr<os::HighResTimer> timer;  // absent: slot waits use the ordinary sleep
     os::Instant schedule_start;
@@ -125,8 +129,7 @@ PyObject* iter_next(PyObject* self) {
         std::optional<Choice> choice;
         {
             py::ReleaseGil released;
-            const os::Instant now = os::now();
-            if (due > now) wait_remaining(s.timer.get(), static_cast<std::uint64_t>(nanos_between(now, due)));
+            wait_until(s.timer.get(), due, kSpinTailNs);
             choice.emplace(choose_frame(s));
         }
         if (choice->stopped) {
@@ -143,16 +146,21 @@ PyObject* iter_next(PyObject* self) {
 
         const std::uint32_t w = s.region.width(), h = s.region.height();
         const unsigned channels = channel_count(s.format);
-        const std::vector<std::uint8_t>& bgra = *choice->pixels;
-        std::vector<std::uint8_t> bytes;
+        const FrameBytes& bgra = *choice->pixels;
+        py::Ref array;
         if (s.format == PixelFormat::Bgra) {
-            bytes = bgra;  // every yielded array has memory of its own
+            array = py::copy_frame(bgra.data(), h, w, 4);  // every yielded array has memory of its own
         } else {
-            bytes.resize(std::size_t{w} * h * channels);
-            py::ReleaseGil released;
-            convert_bgra(s.format, bgra.data(), bgra.size(), bytes.data(), bytes.size(), w, h);
+            std::uint8_t* destination = nullptr;
+            const std::size_t length = std::size_t{w} * h * channels;
+            py::Ref flat = py::new_flat_uint8_array(length, &destination);
+            if (!flat) return nullptr;
+            {
+                py::ReleaseGil released;
+                convert_bgra(s.format, bgra.data(), bgra.size(), destination, length, w, h);
+            }
+            array = py::reshape_frame(flat, h, w, channels);
         }
-        py::Ref array = py::wrap_bytes(std::move(bytes), h, w, channels);
         if (!array) return nullptr;
         py::Ref stamp = py::Ref::steal(PyFloat_FromDouble(seconds));
         if (!stamp) return nullptr;

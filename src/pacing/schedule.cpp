@@ -48,6 +48,15 @@ void wait_remaining(os::HighResTimer* timer, std::uint64_t remaining_ns) {
     if (due && timer->arm(*due)) timer->wait();
 }
 
+void wait_until(os::HighResTimer* timer, os::Instant due, std::uint64_t spin_ns) {
+    std::int64_t remaining = nanos_between(os::now(), due);
+    if (remaining <= 0) return;
+    if (static_cast<std::uint64_t>(remaining) > spin_ns)
+        wait_remaining(timer, static_cast<std::uint64_t>(remaining) - spin_ns);
+    while (os::now() < due) {
+    }
+}
+
 std::optional<std::uint32_t> wait_limit_ms(os::Instant now, std::optional<os::Instant> deadline) {
     if (!deadline) return os::kInfinite;
     if (now >= *deadline) return std::nullopt;

@@ -38,6 +38,11 @@ PaceStep next_pace(os::Instant deadline, std::uint64_t period, os::Instant now);
 // when there is no timer. A failure to arm means no wait.
 void wait_remaining(os::HighResTimer* timer, std::uint64_t remaining_ns);
 
+// Waits until `due` on the monotonic clock: the timer (or the ordinary sleep) takes all
+// but the last `spin_ns`, which is spent polling the clock, so the return is not late by
+// the timer's wake-up latency.
+void wait_until(os::HighResTimer* timer, os::Instant due, std::uint64_t spin_ns);
+
 // WaitForSingleObject's limit for a wait until `deadline` (none: without limit): whole
 // milliseconds rounded down, kInfinite above 4294967294. Nothing when the deadline has passed.
 std::optional<std::uint32_t> wait_limit_ms(os::Instant now, std::optional<os::Instant> deadline);

@@ -1,5 +1,6 @@
 #include "src/py/numpy_api.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -102,16 +103,45 @@ Ref new_uint8_array(std::uint32_t height, std::uint32_t width, std::uint32_t cha
     return array;
 }
 
-Ref wrap_bytes(std::vector<std::uint8_t> bytes, std::uint32_t height, std::uint32_t width, std::uint32_t channels) {
+Ref new_flat_uint8_array(std::size_t length, std::uint8_t** data) {
     void** api = numpy_api();
-    auto owner = std::make_unique<std::vector<std::uint8_t>>(std::move(bytes));
-    const Py_ssize_t length = static_cast<Py_ssize_t>(owner->size());
-    std::uint8_t* data = owner->data();
-    Ref capsule = Ref::steal(PyCapsule_New(owner.get(), kBytesCapsule, [](PyObject* c) {
-        delete static_cast<std::vector<std::uint8_t>*>(PyCapsule_GetPointer(c, kBytesCapsule));
+    const Py_ssize_t dims[1] = {static_cast<Py_ssize_t>(length)};
+    auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
+    PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
+    if (!descr) return {};
+    Ref flat = Ref::steal(
+        reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 1, dims, nullptr, nullptr, 0, nullptr));
+    if (flat && data) *data = reinterpret_cast<std::uint8_t*>(reinterpret_cast<ArrayHead*>(flat.get())->data);
+    return flat;
+}
+
+Ref reshape_frame(const Ref& flat, std::uint32_t height, std::uint32_t width, std::uint32_t channels) {
+    void** api = numpy_api();
+    Py_ssize_t shape[3] = {static_cast<Py_ssize_t>(height), static_cast<Py_ssize_t>(width),
+                           static_cast<Py_ssize_t>(channels)};
+    ArrayDims dims{shape, 3};
+    return Ref::steal(reinterpret_cast<Newshape>(api[kNewshapeSlot])(flat.get(), &dims, kAnyOrder));
+}
+
+Ref copy_frame(const std::uint8_t* bytes, std::uint32_t height, std::uint32_t width, std::uint32_t channels) {
+    const std::size_t length = std::size_t{height} * width * channels;
+    std::uint8_t* data = nullptr;
+    Ref flat = new_flat_uint8_array(length, &data);
+    if (!flat) return {};
+    if (length) std::memcpy(data, bytes, length);
+    return reshape_frame(flat, height, width, channels);
+}
+
+Ref wrap_bytes(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t height, std::uint32_t width,
+               std::uint32_t channels) {
+    void** api = numpy_api();
+    const Py_ssize_t length = static_cast<Py_ssize_t>(std::size_t{height} * width * channels);
+    std::uint8_t* data = bytes.get();
+    Ref capsule = Ref::steal(PyCapsule_New(data, kBytesCapsule, [](PyObject* c) {
+        delete[] static_cast<std::uint8_t*>(PyCapsule_GetPointer(c, kBytesCapsule));
     }));
     if (!capsule) return {};
-    owner.release();  // the capsule owns the bytes now
+    bytes.release();  // the capsule owns the bytes now
 
     auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
     PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
@@ -120,10 +150,7 @@ Ref wrap_bytes(std::vector<std::uint8_t> bytes, std::uint32_t height, std::uint3
                                                                                  nullptr, data, kCArrayFlags, nullptr));
     if (!flat) return {};
     if (reinterpret_cast<SetBaseObject>(api[kSetBaseObjectSlot])(flat.get(), capsule.release()) != 0) return {};
-    Py_ssize_t shape[3] = {static_cast<Py_ssize_t>(height), static_cast<Py_ssize_t>(width),
-                           static_cast<Py_ssize_t>(channels)};
-    ArrayDims dims{shape, 3};
-    return Ref::steal(reinterpret_cast<Newshape>(api[kNewshapeSlot])(flat.get(), &dims, kAnyOrder));
+    return reshape_frame(flat, height, width, channels);
 }
 
 }  // namespace vistrel::py

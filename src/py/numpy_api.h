@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "src/py/ref.h"
 
@@ -18,9 +18,21 @@ void** numpy_api();
 // uninitialised; `data` receives its first byte. Null with a Python error on failure.
 Ref new_uint8_array(std::uint32_t height, std::uint32_t width, std::uint32_t channels, std::uint8_t** data);
 
+// A new one-dimensional uint8 array of `length` bytes that owns its memory, uninitialised;
+// `data` receives its first byte. Null with a Python error on failure.
+Ref new_flat_uint8_array(std::size_t length, std::uint8_t** data);
+
+// A view of a one-dimensional array as (height, width, channels), through PyArray_Newshape.
+Ref reshape_frame(const Ref& flat, std::uint32_t height, std::uint32_t width, std::uint32_t channels);
+
+// A copy of `bytes` (height x width x channels of them) in memory NumPy allocates, shaped
+// (height, width, channels) as a view of its one-dimensional array.
+Ref copy_frame(const std::uint8_t* bytes, std::uint32_t height, std::uint32_t width, std::uint32_t channels);
+
 // Hands `bytes` to NumPy without copying: a writable one-dimensional uint8 array whose
 // base object owns them, reshaped to (height, width, channels); the result is a view whose
 // base is that array. Null with a Python error on failure.
-Ref wrap_bytes(std::vector<std::uint8_t> bytes, std::uint32_t height, std::uint32_t width, std::uint32_t channels);
+Ref wrap_bytes(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t height, std::uint32_t width,
+               std::uint32_t channels);
 
 }  // namespace vistrel::py
