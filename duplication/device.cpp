@@ -54,6 +54,7 @@ DuplicationSession::~DuplicationSession() {
     gpu_copy.reset();
     staging.reset();
     cursor.shape.reset();
+    shared.reset();
     frame_buffer = {};
 }
 

@@ -6,9 +6,28 @@
 
 #include "duplication/cursor.h"
 #include "platform/com_ptr.h"
+#include "platform/os.h"
 #include "src/failure.h"
 
 namespace vistrel {
+
+// The session's texture for zero-copy hand-over to another Direct3D consumer: created
+// shareable (keyed mutex, NT handle) on first use, reused for every GPU grab.
+struct SharedTextureSlot {
+    ComPtr<ID3D11Texture2D> texture;
+    ComPtr<IDXGIKeyedMutex> keyed_mutex;
+    os::KernelHandle handle;  // the session's own shared NT handle
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+
+    bool filled() const { return static_cast<bool>(texture); }
+    // Closes the handle, then releases the texture, then the keyed mutex.
+    void reset() {
+        handle.reset();
+        texture.reset();
+        keyed_mutex.reset();
+    }
+};
 
 // One owner at a time; moved between threads, never shared or copied. Every interface
 // is non-null while the session exists. Width, height and rotation are the
@@ -21,6 +40,7 @@ struct DuplicationSession {
     ComPtr<ID3D11Texture2D> gpu_copy;            // receives every acquired desktop image
     ComPtr<ID3D11Texture2D> staging;             // CPU-readable copy of gpu_copy
     CursorState cursor;
+    SharedTextureSlot shared;  // empty until the first GPU grab
     // Packed BGRA rows for conversions; grown with zeros when too short, never shrunk.
     std::vector<std::uint8_t> frame_buffer;
     std::uint32_t width = 0;
@@ -39,7 +59,7 @@ struct DuplicationSession {
     DuplicationSession(const DuplicationSession&) = delete;
     DuplicationSession& operator=(const DuplicationSession&) = delete;
     // Releases in this order: device, context, output, duplication, both textures,
-    // the pointer shape, then the frame buffer.
+    // the pointer shape, the shared texture slot, then the frame buffer.
     ~DuplicationSession();
 
     // Opens a session on adapter `device_index`, output `output_index`, and warms it up

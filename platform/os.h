@@ -13,6 +13,39 @@
 
 namespace vistrel::os {
 
+// --- kernel handles ---
+
+// Owns a kernel handle (an NT handle of a shared texture) and closes it when destroyed;
+// a failing close is ignored.
+class KernelHandle {
+public:
+    KernelHandle() = default;
+    explicit KernelHandle(HANDLE handle) : handle_(handle) {}
+    KernelHandle(KernelHandle&& other) noexcept : handle_(other.release()) {}
+    KernelHandle& operator=(KernelHandle&& other) noexcept;
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+    ~KernelHandle() { reset(); }
+
+    HANDLE get() const { return handle_; }
+    HANDLE release() {
+        HANDLE h = handle_;
+        handle_ = nullptr;
+        return h;
+    }
+    void reset();
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// DuplicateHandle into this process with the same access. On failure: null, and `error`
+// holds GetLastError's code.
+HANDLE duplicate_handle(HANDLE source, std::uint32_t& error);
+// CloseHandle, its failure ignored.
+void close_handle(HANDLE handle);
+
 // --- time ---
 
 // A reading of the monotonic clock: whole seconds plus nanoseconds.

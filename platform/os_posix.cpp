@@ -147,6 +147,15 @@ private:
 
 }  // namespace
 
+HANDLE duplicate_handle(HANDLE source, std::uint32_t& error) {
+    unsigned code = 0;
+    void* copy = provider::duplicate_handle(source, code);
+    error = code;
+    return copy;
+}
+
+void close_handle(HANDLE handle) { provider::close_handle(handle); }
+
 Instant now() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

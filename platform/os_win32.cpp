@@ -96,6 +96,18 @@ std::uint64_t counter_frequency() {
 
 }  // namespace
 
+HANDLE duplicate_handle(HANDLE source, std::uint32_t& error) {
+    HANDLE process = GetCurrentProcess();
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(process, source, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        error = GetLastError();
+        return nullptr;
+    }
+    return copy;
+}
+
+void close_handle(HANDLE handle) { (void)CloseHandle(handle); }
+
 Instant now() {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);

@@ -12,4 +12,9 @@ bool os_call_fails(const char* operation);
 // keeps such a count.
 void live_object(int delta);
 
+// Kernel handles of the provider's machine: a duplicate of `source` in this process (null
+// with the Win32 error in `error` on failure), and closing one.
+void* duplicate_handle(void* source, unsigned& error);
+void close_handle(void* handle);
+
 }  // namespace vistrel::provider

@@ -36,6 +36,12 @@ EmptyFactory g_factory;  // stateless, so one for the process
 namespace vistrel::provider {
 bool os_call_fails(const char*) { return false; }
 void live_object(int) {}
+// No machine, so no handles to duplicate or close.
+void* duplicate_handle(void*, unsigned& error) {
+    error = 6;  // ERROR_INVALID_HANDLE
+    return nullptr;
+}
+void close_handle(void*) {}
 }  // namespace vistrel::provider
 
 HRESULT CreateDXGIFactory1(REFIID riid, void** out) { return g_factory.QueryInterface(riid, out); }

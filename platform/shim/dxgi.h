@@ -129,6 +129,29 @@ protected:
     ~IDXGIResource() = default;
 };
 
+constexpr DWORD DXGI_SHARED_RESOURCE_READ = 0x80000000u;
+constexpr DWORD DXGI_SHARED_RESOURCE_WRITE = 0x1u;
+
+struct IDXGIResource1 : IDXGIResource {
+    static constexpr IID kIid = {0x30961379, 0x4609, 0x4A41, {0x99, 0x8E, 0x54, 0xFE, 0x56, 0x7E, 0xE0, 0xC1}};
+
+    virtual HRESULT STDMETHODCALLTYPE CreateSharedHandle(const SECURITY_ATTRIBUTES* attributes, DWORD access,
+                                                         LPCWSTR name, HANDLE* handle) = 0;
+
+protected:
+    ~IDXGIResource1() = default;
+};
+
+struct IDXGIKeyedMutex : IDXGIDeviceSubObject {
+    static constexpr IID kIid = {0x9D8E1289, 0xD7B3, 0x465F, {0x81, 0x26, 0x25, 0x0E, 0x34, 0x9A, 0xF8, 0x5D}};
+
+    virtual HRESULT STDMETHODCALLTYPE AcquireSync(UINT64 key, DWORD milliseconds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReleaseSync(UINT64 key) = 0;
+
+protected:
+    ~IDXGIKeyedMutex() = default;
+};
+
 struct IDXGIOutputDuplication : IDXGIObject {
     static constexpr IID kIid = {0x191CFAC3, 0xA341, 0x470D, {0xB2, 0x6E, 0xA8, 0x64, 0xF4, 0x28, 0x31, 0x9C}};
 

@@ -79,6 +79,13 @@ using REFIID = const IID&;
 #define STDMETHODCALLTYPE
 
 using LONGLONG = std::int64_t;
+using UINT64 = std::uint64_t;
+using LPCWSTR = const WCHAR*;
+
+struct SECURITY_ATTRIBUTES;  // only ever passed as null
+
+constexpr HRESULT WAIT_ABANDONED = 0x00000080;
+constexpr HRESULT WAIT_TIMEOUT = 0x00000102;
 using HCURSOR = void*;
 
 // Only QuadPart is used; the SDK's union also offers the two halves.

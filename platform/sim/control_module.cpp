@@ -320,7 +320,41 @@ PyObject* make_array(PyObject*, PyObject* args) {
     }, static_cast<PyObject*>(nullptr));
 }
 
+PyObject* read_shared_texture(PyObject*, PyObject* args) {
+    unsigned long long handle = 0;
+    if (!PyArg_ParseTuple(args, "K", &handle)) return nullptr;
+    std::vector<std::uint8_t> pixels;
+    {
+        py::ReleaseGil released;
+        pixels = read_shared(static_cast<std::uintptr_t>(handle));
+    }
+    if (pixels.empty()) {
+        PyErr_SetString(PyExc_ValueError, "no shared texture behind this handle");
+        return nullptr;
+    }
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(pixels.data()),
+                                     static_cast<Py_ssize_t>(pixels.size()));
+}
+
+PyObject* hold_shared_texture(PyObject*, PyObject* args) {
+    unsigned long long handle = 0;
+    unsigned int milliseconds = 0;
+    if (!PyArg_ParseTuple(args, "KI", &handle, &milliseconds)) return nullptr;
+    if (!hold_shared(static_cast<std::uintptr_t>(handle), milliseconds)) {
+        PyErr_SetString(PyExc_ValueError, "no shared texture behind this handle");
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* count_handles(PyObject*, PyObject*) { return PyLong_FromSize_t(open_handles()); }
+
 PyMethodDef g_methods[] = {
+    {"read_shared", read_shared_texture, METH_VARARGS,
+     "read_shared(handle)\n--\n\nA consumer's view of a shared texture: its pixels, packed BGRA."},
+    {"hold_shared", hold_shared_texture, METH_VARARGS,
+     "hold_shared(handle, ms)\n--\n\nA consumer holding key 0 of the texture's keyed mutex for ms milliseconds."},
+    {"open_handles", count_handles, METH_NOARGS, "open_handles()\n--\n\nShared-texture NT handles still open."},
     {"reset", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&reset_machine)), METH_VARARGS | METH_KEYWORDS,
      "reset(machine=None)\n--\n\nReplace the simulated machine; clear faults and the trace."},
     {"fail", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fail_operation)), METH_VARARGS | METH_KEYWORDS,

@@ -97,6 +97,14 @@ bool animate(std::uint32_t adapter, std::uint32_t output, double hz);
 bool lose_access(std::uint32_t adapter, std::uint32_t output,
                  std::optional<std::pair<std::uint32_t, std::uint32_t>> mode);
 
+// A consumer's view of a shared texture through its NT handle: its pixels, packed BGRA
+// (empty for an unknown handle), and holding its key 0 for `milliseconds` (false for an
+// unknown handle).
+std::vector<std::uint8_t> read_shared(std::uintptr_t handle);
+bool hold_shared(std::uintptr_t handle, std::uint32_t milliseconds);
+// NT handles open in the process table.
+std::size_t open_handles();
+
 struct CursorInfoAnswer {
     std::uint32_t flags = 1;
     std::int32_t x = 0;

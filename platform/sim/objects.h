@@ -1,6 +1,8 @@
 // The simulated Direct3D and duplication objects that refer to one another.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -8,6 +10,13 @@
 #include "platform/sim/desktop.h"
 
 namespace vistrel::sim {
+
+// Key 0 of a shared texture's keyed mutex, as its consumers see it.
+struct KeyedMutexState {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::chrono::steady_clock::time_point consumer_holds_until{};  // guarded by mutex
+};
 
 // A 2D texture: its description and its pixels (shared copy-on-write, so CopyResource
 // costs what a GPU copy costs the CPU: nearly nothing).
@@ -24,11 +33,18 @@ public:
     SurfacePtr map();
     bool unmap();
 
+    // Created with the keyed-mutex and NT-handle sharing flags.
+    bool shareable() const;
+    const std::shared_ptr<KeyedMutexState>& keyed_mutex() const { return keyed_mutex_; }
+
 protected:
     const char* trace_name() const override { return "ID3D11Texture2D"; }
+    // A shareable texture answers for IDXGIKeyedMutex and IDXGIResource1.
+    HRESULT query_other(REFIID riid, void** object) override;
 
 private:
     const D3D11_TEXTURE2D_DESC desc_;
+    std::shared_ptr<KeyedMutexState> keyed_mutex_;
     mutable std::mutex mutex_;
     SurfacePtr content_;
     SurfacePtr mapped_;

@@ -58,6 +58,7 @@ PyObject* capturer_stop(PyObject* self, PyObject* args);
 PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* capturer_debug_publish_seq(PyObject* self, PyObject* args);
 PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs);
 
 // Runs `body(state)` after the thread check and with the object borrowed (Borrow is
 // py::ExclusiveBorrow or py::SharedBorrow), inside the C++ exception boundary.

@@ -223,6 +223,9 @@ PyMethodDef g_methods[] = {
     {"grab", method(&capturer_grab), METH_VARARGS | METH_KEYWORDS,
      "grab($self, timeout_ms=1000, fmt=\"bgra\", region=None)\n--\n\n"
      "One-shot capture. Returns a (H, W, C) uint8 ndarray, or None on WAIT_TIMEOUT."},
+    {"grab_gpu", method(&capturer_grab_gpu), METH_VARARGS | METH_KEYWORDS,
+     "grab_gpu($self, timeout_ms=1000)\n--\n\n"
+     "Zero-copy GPU mode. Returns a `GpuTexture` opaque handle, or None on timeout."},
     {"start", method(&capturer_start), METH_VARARGS | METH_KEYWORDS,
      "start($self, target_fps=60, region=None, video_mode=False)\n--\n\n"
      "Spawn a background capture thread fed by AcquireNextFrame.\n"

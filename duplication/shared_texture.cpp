@@ -1,0 +1,70 @@
+#include "duplication/shared_texture.h"
+
+#include "platform/os.h"
+
+namespace vistrel {
+namespace {
+
+Failure failed_call(HRESULT code) { return Failure::hresult(code, os::take_error_info()); }
+
+// QueryInterface whose success without an interface is E_POINTER.
+template <class T, class U>
+Result<ComPtr<T>> query(const ComPtr<U>& object) {
+    ComPtr<T> out;
+    HRESULT hr = object.query(out);
+    if (FAILED(hr)) return failed_call(hr);
+    if (!out) return Failure::hresult(E_POINTER);
+    return out;
+}
+
+}  // namespace
+
+Status ensure_shared_texture(DuplicationSession& session) {
+    if (session.shared.filled()) return Ok{};
+    D3D11_TEXTURE2D_DESC desc{};
+    desc.Width = session.width;
+    desc.Height = session.height;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.SampleDesc = {1, 0};
+    desc.Usage = D3D11_USAGE_DEFAULT;
+    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX | D3D11_RESOURCE_MISC_SHARED_NTHANDLE;
+
+    ComPtr<ID3D11Texture2D> texture;
+    HRESULT hr = session.device->CreateTexture2D(&desc, nullptr, texture.put());
+    if (FAILED(hr)) return failed_call(hr);
+    if (!texture) return Failure::hresult(0);
+    auto keyed_mutex = query<IDXGIKeyedMutex>(texture);
+    if (!keyed_mutex) return keyed_mutex.take_failure();
+    auto resource = query<IDXGIResource1>(texture);
+    if (!resource) return resource.take_failure();
+    HANDLE handle = nullptr;
+    hr = resource.value()->CreateSharedHandle(nullptr, DXGI_SHARED_RESOURCE_READ | DXGI_SHARED_RESOURCE_WRITE, nullptr,
+                                              &handle);
+    if (FAILED(hr)) return failed_call(hr);
+    resource.value().reset();  // only the handle is kept
+
+    session.shared.texture = std::move(texture);
+    session.shared.keyed_mutex = std::move(keyed_mutex).value();
+    session.shared.handle = os::KernelHandle(handle);
+    session.shared.width = session.width;
+    session.shared.height = session.height;
+    return Ok{};
+}
+
+Result<SharedCopy> copy_to_shared_texture(DuplicationSession& session, std::uint32_t timeout_ms) {
+    IDXGIKeyedMutex* mutex = session.shared.keyed_mutex.get();
+    HRESULT hr = mutex->AcquireSync(0, timeout_ms);
+    if (FAILED(hr)) return failed_call(hr);
+    if (hr == WAIT_TIMEOUT) return SharedCopy::KeyBusy;
+    // WAIT_ABANDONED too: the key is ours now, whatever its last holder did.
+    session.context->CopyResource(session.shared.texture.get(), session.gpu_copy.get());
+    hr = mutex->ReleaseSync(0);
+    if (FAILED(hr)) return failed_call(hr);
+    return SharedCopy::Copied;
+}
+
+}  // namespace vistrel
