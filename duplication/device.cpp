@@ -5,12 +5,11 @@
 
 #include "duplication/dpi_awareness.h"
 #include "duplication/frame.h"
+#include "duplication/failed_call.h"
 #include "platform/os.h"
 
 namespace vistrel {
 namespace {
-
-Failure failed_call(HRESULT code) { return Failure::hresult(code, os::take_error_info()); }
 
 // A call that failed in a way reported as text: its error information is dropped.
 void drop_error_info() { (void)os::take_error_info(); }
@@ -21,7 +20,9 @@ std::string hex8(HRESULT code) {
     return text;
 }
 
-D3D11_TEXTURE2D_DESC copy_texture_desc(std::uint32_t width, std::uint32_t height) {
+}  // namespace
+
+D3D11_TEXTURE2D_DESC frame_texture_desc(std::uint32_t width, std::uint32_t height) {
     D3D11_TEXTURE2D_DESC desc{};
     desc.Width = width;
     desc.Height = height;
@@ -35,6 +36,8 @@ D3D11_TEXTURE2D_DESC copy_texture_desc(std::uint32_t width, std::uint32_t height
     desc.MiscFlags = 0;
     return desc;
 }
+
+namespace {
 
 Result<ComPtr<ID3D11Texture2D>> create_texture(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc) {
     ComPtr<ID3D11Texture2D> texture;
@@ -112,7 +115,7 @@ Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, 
     s.height = duplication_desc.ModeDesc.Height;
     s.rotation = static_cast<std::uint32_t>(duplication_desc.Rotation);
 
-    D3D11_TEXTURE2D_DESC desc = copy_texture_desc(s.width, s.height);
+    D3D11_TEXTURE2D_DESC desc = frame_texture_desc(s.width, s.height);
     auto gpu_copy = create_texture(s.device.get(), desc);
     if (!gpu_copy) return gpu_copy.take_failure();
     s.gpu_copy = std::move(gpu_copy).value();

@@ -68,4 +68,8 @@ struct DuplicationSession {
                                            bool cursor_enabled);
 };
 
+// The description of the session's frame textures (width x height BGRA, default usage,
+// render target and shader resource); callers adjust usage, access and sharing.
+D3D11_TEXTURE2D_DESC frame_texture_desc(std::uint32_t width, std::uint32_t height);
+
 }  // namespace vistrel

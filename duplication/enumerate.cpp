@@ -4,14 +4,12 @@
 #include <cstdio>
 
 #include "duplication/dpi_awareness.h"
+#include "duplication/failed_call.h"
 #include "platform/os.h"
 #include "platform/utf16.h"
 
 namespace vistrel {
 namespace {
-
-// A failed call's Failure, with the error information the thread holds right after it.
-Failure failed_call(HRESULT code) { return Failure::hresult(code, os::take_error_info()); }
 
 }  // namespace
 

@@ -1,11 +1,10 @@
 #include "duplication/shared_texture.h"
 
+#include "duplication/failed_call.h"
 #include "platform/os.h"
 
 namespace vistrel {
 namespace {
-
-Failure failed_call(HRESULT code) { return Failure::hresult(code, os::take_error_info()); }
 
 // QueryInterface whose success without an interface is E_POINTER.
 template <class T, class U>
@@ -21,16 +20,7 @@ Result<ComPtr<T>> query(const ComPtr<U>& object) {
 
 Status ensure_shared_texture(DuplicationSession& session) {
     if (session.shared.filled()) return Ok{};
-    D3D11_TEXTURE2D_DESC desc{};
-    desc.Width = session.width;
-    desc.Height = session.height;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
-    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = D3D11_USAGE_DEFAULT;
-    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE | D3D11_BIND_RENDER_TARGET;
-    desc.CPUAccessFlags = 0;
+    D3D11_TEXTURE2D_DESC desc = frame_texture_desc(session.width, session.height);
     desc.MiscFlags = D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX | D3D11_RESOURCE_MISC_SHARED_NTHANDLE;
 
     ComPtr<ID3D11Texture2D> texture;

@@ -10,7 +10,7 @@
 #include "src/capture/background.h"
 #include "src/convert/region.h"
 #include "src/py/binding.h"
-#include "src/py/entry.h"
+#include "src/py/heap_type.h"
 #include "src/py/python.h"
 
 namespace vistrel {
@@ -60,22 +60,10 @@ PyObject* capturer_debug_publish_seq(PyObject* self, PyObject* args);
 PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs);
 
-// Runs `body(state)` after the thread check and with the object borrowed (Borrow is
-// py::ExclusiveBorrow or py::SharedBorrow), inside the C++ exception boundary.
+// Runs `body(state)` with the Capturer checked and borrowed (see py::use_bound).
 template <class Borrow, class Body>
 auto with_capturer(PyObject* self, Body&& body) {
-    using R = decltype(body(std::declval<CapturerState&>()));
-    R on_error{};
-    if constexpr (std::is_same_v<R, int>) on_error = -1;
-    return py::guarded(
-        [&]() -> R {
-            CapturerState& state = capturer_state(self);
-            if (!state.binding.check(kCapturerPath)) return on_error;
-            Borrow borrow(state.borrow);
-            if (!borrow.ok()) return on_error;
-            return body(state);
-        },
-        on_error);
+    return py::use_bound<Borrow>(&capturer_state(self), kCapturerPath, std::forward<Body>(body));
 }
 
 }  // namespace vistrel

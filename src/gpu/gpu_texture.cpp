@@ -35,15 +35,7 @@ GpuTextureState& texture_state(PyObject* self) { return *reinterpret_cast<GpuTex
 
 template <class Borrow, class Body>
 PyObject* with_texture(PyObject* self, Body&& body) {
-    return py::guarded(
-        [&]() -> PyObject* {
-            GpuTextureState& state = texture_state(self);
-            if (!state.binding.check(kGpuTexturePath)) return nullptr;
-            Borrow borrow(state.borrow);
-            if (!borrow.ok()) return nullptr;
-            return body(state);
-        },
-        static_cast<PyObject*>(nullptr));
+    return py::use_bound<Borrow>(&texture_state(self), kGpuTexturePath, std::forward<Body>(body));
 }
 
 void close_texture(GpuTextureState& s) {

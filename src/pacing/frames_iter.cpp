@@ -51,15 +51,7 @@ FramesIterState& iter_state(PyObject* self) { return *reinterpret_cast<FramesIte
 
 template <class Borrow, class Body>
 PyObject* with_iterator(PyObject* self, Body&& body) {
-    return py::guarded(
-        [&]() -> PyObject* {
-            FramesIterState& state = iter_state(self);
-            if (!state.binding.check(kFramesIterPath)) return nullptr;
-            Borrow borrow(state.borrow);
-            if (!borrow.ok()) return nullptr;
-            return body(state);
-        },
-        static_cast<PyObject*>(nullptr));
+    return py::use_bound<Borrow>(&iter_state(self), kFramesIterPath, std::forward<Body>(body));
 }
 
 // close(), __exit__ and deallocation: stop the thread, release its session, free the Capturer.

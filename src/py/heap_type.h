@@ -2,6 +2,8 @@
 // each, created from its spec on first need, and the dealloc and "no constructor" slots.
 #pragma once
 
+#include <type_traits>
+
 #include "src/py/binding.h"
 #include "src/py/entry.h"
 #include "src/py/gil.h"
@@ -54,6 +56,24 @@ void dealloc_bound(PyObject* self, State* state, const char* class_path, void (*
         delete state;
     }
     free_instance(self);
+}
+
+// Runs `body(*state)` for a thread-bound object after the thread check and with the
+// object borrowed (Borrow: ExclusiveBorrow or SharedBorrow), inside the C++ exception
+// boundary. Returns body's result, or null (-1 for int results) with the exception set.
+template <class Borrow, class State, class Body>
+auto use_bound(State* state, const char* class_path, Body&& body) {
+    using R = decltype(body(*state));
+    R on_error{};
+    if constexpr (std::is_same_v<R, int>) on_error = -1;
+    return guarded(
+        [&]() -> R {
+            if (!state->binding.check(class_path)) return on_error;
+            Borrow borrow(state->borrow);
+            if (!borrow.ok()) return on_error;
+            return body(*state);
+        },
+        on_error);
 }
 
 // tp_new for classes that Python code may not instantiate.
