@@ -1,5 +1,6 @@
 """A first run of vistrel on the simulated machine: list the outputs, open a Capturer,
-grab in every layout and a region, save a frame as PNG, and measure the grab rate.
+grab in every layout and a region, save a frame as PNG, measure the grab rate, run the
+background capture and the constant-frame-rate iterator, and hand a frame over on the GPU.
 
     make demo
 """
@@ -57,6 +58,27 @@ def main():
             elapsed = time.perf_counter() - started
             print(f"  {grabs} new frames in {elapsed:.1f} s: {grabs / elapsed:.0f} grabs per second "
                   f"(the desktop changes 500 times a second)")
+
+            capturer.start(target_fps=30)
+            taken, started = 0, time.perf_counter()
+            while time.perf_counter() - started < 1.0:
+                capturer.get_latest_frame(timeout_ms=1000)
+                taken += 1
+            capturer.stop()
+            print(f"  background capture at 30 fps: {taken} frames taken in 1 s")
+
+            with capturer.frames(60, fmt="rgb", region=(0, 0, 640, 360)) as frames:
+                started = time.perf_counter()
+                for frame, seconds in frames:
+                    if seconds >= 1.0:
+                        break
+                late = time.perf_counter() - started - seconds
+            print(f"  frames(60): slot {seconds:.3f} s served {late * 1000:+.2f} ms from its due time, "
+                  f"each frame {frame.shape}")
+
+            capturer.grab(timeout_ms=0)  # the iterator released the session: reopen it
+            with capturer.grab_gpu() as texture:
+                print(f"  grab_gpu(): {texture}")
         print(capturer)
     finally:
         _vistrel_sim.animate(0, 0, 0)

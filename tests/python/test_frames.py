@@ -207,3 +207,28 @@ def test_class_and_repeated_open_close(sim):
     frames = c.frames(60)
     del frames  # deallocation stops the thread and frees the Capturer
     assert not c.is_capturing
+
+
+def test_waits_release_the_lock_and_survive_without_a_timer(sim):
+    c = _vistrel.Capturer()
+    sim.fail("CreateWaitableTimerExW", times=-1)  # no timer: the ordinary sleep paces the slots
+    frames = c.frames(10)
+    sim.present(0, 0, sim.image(0, 0))
+    next(frames)
+    counts = []
+
+    def count():
+        n, end = 0, time.monotonic() + 0.3
+        while time.monotonic() < end:
+            n += 1
+        counts.append(n)
+
+    worker = threading.Thread(target=count)
+    started = time.perf_counter()
+    worker.start()
+    for _ in range(3):
+        next(frames)  # each waits about 100 ms for its slot
+    worker.join()
+    assert time.perf_counter() - started > 0.25
+    assert counts[0] > 10000  # the counter ran while the slots were awaited
+    frames.close()
