@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win wheel bench demo clean
+.PHONY: deps build test ctest sanitize pytest pytest-debian win product wheel bench demo clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -61,7 +61,14 @@ win: deps
 	$(CMAKE) --build build-win -j $(JOBS)
 	$(PYTHON) cmake/check_pyd.py x86_64-w64-mingw32-objdump build-win/_vistrel.pyd
 
-test: ctest sanitize pytest pytest-debian win
+# The module as the wheel ships it on Linux (no simulated machine): it links and imports.
+product: deps
+	@test -f build-product/build.ninja || $(CMAKE) -S . -B build-product -G Ninja \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja -DPython3_EXECUTABLE=$(CURDIR)/$(PYTHON) -DVISTREL_TESTS=OFF
+	$(CMAKE) --build build-product -j $(JOBS)
+	$(PYTHON) cmake/check_module.py build-product/python/_vistrel.abi3.so
+
+test: ctest sanitize pytest pytest-debian win product
 
 wheel: deps
 	$(PYTHON) -m pip wheel --no-deps --no-build-isolation -w dist .
@@ -81,4 +88,4 @@ demo: build
 	PYTHONPATH=build/python $(PYTHON) examples/demo.py
 
 clean:
-	rm -rf build build-san build-win dist
+	rm -rf build build-san build-win build-product dist

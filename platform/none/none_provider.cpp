@@ -46,6 +46,16 @@ void close_handle(void*) {}
 
 HRESULT CreateDXGIFactory1(REFIID riid, void** out) { return g_factory.QueryInterface(riid, out); }
 
+// Never reached (there is no adapter to create a device on), but part of the surface.
+HRESULT D3D11CreateDevice(IDXGIAdapter*, D3D_DRIVER_TYPE, void*, UINT, const D3D_FEATURE_LEVEL*, UINT, UINT,
+                          ID3D11Device** device, D3D_FEATURE_LEVEL*, ID3D11DeviceContext** context) {
+    if (device) *device = nullptr;
+    if (context) *context = nullptr;
+    return DXGI_ERROR_UNSUPPORTED;
+}
+
+BOOL GetCursorInfo(CURSORINFO*) { return FALSE; }
+
 HRESULT GetErrorInfo(ULONG, IErrorInfo** error_info) {
     *error_info = nullptr;
     return S_FALSE;
