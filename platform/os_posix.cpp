@@ -14,6 +14,7 @@
 
 #include "platform/os.h"
 #include "platform/provider.h"
+#include "platform/thread_body.h"
 
 namespace vistrel::os {
 namespace {
@@ -93,7 +94,7 @@ private:
 
 class PosixThread final : public Thread {
 public:
-    explicit PosixThread(std::function<void()> body) : shared_(std::make_shared<Shared>()) {
+    explicit PosixThread(std::function<void()> body) : shared_(std::make_shared<ThreadBody>()) {
         shared_->body = std::move(body);
     }
     ~PosixThread() override {
@@ -104,11 +105,10 @@ public:
         pthread_attr_t attributes;
         if (pthread_attr_init(&attributes) != 0) return false;
         pthread_attr_setstacksize(&attributes, 2u << 20);
-        // The thread holds its own reference: it may outlive this object when detached.
-        auto* reference = new std::shared_ptr<Shared>(shared_);
-        started_ = pthread_create(&handle_, &attributes, &PosixThread::run, reference) == 0;
+        void* argument = thread_argument(shared_);
+        started_ = pthread_create(&handle_, &attributes, &PosixThread::run, argument) == 0;
         pthread_attr_destroy(&attributes);
-        if (!started_) delete reference;
+        if (!started_) drop_thread_argument(argument);
         return started_;
     }
 
@@ -121,24 +121,12 @@ public:
     }
 
 private:
-    struct Shared {
-        std::function<void()> body;
-        std::atomic<bool> completed{false};
-    };
-
     static void* run(void* argument) {
-        std::unique_ptr<std::shared_ptr<Shared>> reference(static_cast<std::shared_ptr<Shared>*>(argument));
-        Shared& shared = **reference;
-        try {
-            shared.body();
-            shared.completed = true;
-        } catch (...) {
-            // Ends the thread; join() reports that the body did not complete.
-        }
+        run_thread_body(argument);
         return nullptr;
     }
 
-    std::shared_ptr<Shared> shared_;
+    std::shared_ptr<ThreadBody> shared_;
     pthread_t handle_{};
     bool started_ = false;
     bool joined_ = false;

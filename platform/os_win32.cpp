@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/os.h"
+#include "platform/thread_body.h"
 #include "platform/utf16.h"
 
 // Not in mingw-w64's headers; the value is the documented one.
@@ -56,32 +57,20 @@ private:
 
 class Win32Thread final : public Thread {
 public:
-    struct Shared {
-        std::function<void()> body;
-        std::atomic<bool> completed{false};
-    };
-
-    Win32Thread(HANDLE handle, std::shared_ptr<Shared> shared) : handle_(handle), shared_(std::move(shared)) {}
+    Win32Thread(HANDLE handle, std::shared_ptr<ThreadBody> shared) : handle_(handle), shared_(std::move(shared)) {}
     bool join() override {
         (void)WaitForSingleObject(handle_.get(), INFINITE);
         return shared_->completed;
     }
 
     static DWORD WINAPI run(LPVOID argument) {
-        std::unique_ptr<std::shared_ptr<Shared>> reference(static_cast<std::shared_ptr<Shared>*>(argument));
-        Shared& shared = **reference;
-        try {
-            shared.body();
-            shared.completed = true;
-        } catch (...) {
-            // Ends the thread; join() reports that the body did not complete.
-        }
+        run_thread_body(argument);
         return 0;
     }
 
 private:
     OwnedHandle handle_;  // closing it detaches a thread that was not joined
-    std::shared_ptr<Shared> shared_;
+    std::shared_ptr<ThreadBody> shared_;
 };
 
 // The performance counter's frequency, read once.
@@ -131,14 +120,13 @@ std::unique_ptr<HighResTimer> HighResTimer::create() {
 }
 
 std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
-    auto shared = std::make_shared<Win32Thread::Shared>();
+    auto shared = std::make_shared<ThreadBody>();
     shared->body = std::move(body);
-    // The thread holds its own reference: it may outlive the handle's owner when detached.
-    auto* reference = new std::shared_ptr<Win32Thread::Shared>(shared);
-    HANDLE handle = CreateThread(nullptr, 2u << 20, &Win32Thread::run, reference, STACK_SIZE_PARAM_IS_A_RESERVATION,
+    void* argument = thread_argument(shared);
+    HANDLE handle = CreateThread(nullptr, 2u << 20, &Win32Thread::run, argument, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                  nullptr);
     if (!handle) {
-        delete reference;
+        drop_thread_argument(argument);
         return nullptr;
     }
     return std::make_unique<Win32Thread>(handle, std::move(shared));

@@ -1,4 +1,6 @@
 import gc
+import threading
+import time
 
 import pytest
 
@@ -35,3 +37,19 @@ def output(device_name="\\\\.\\DISPLAY1", width=1920, height=1080, **fields):
             "desktop_origin": (0, 0)}
     spec.update(fields)
     return spec
+
+
+def counting_thread(seconds):
+    """A started pure-Python thread that counts for `seconds`; its count lands in the list
+    returned beside it. It only gets far while the main thread has let the lock go."""
+    counts = []
+
+    def count():
+        n, end = 0, time.monotonic() + seconds
+        while time.monotonic() < end:
+            n += 1
+        counts.append(n)
+
+    worker = threading.Thread(target=count)
+    worker.start()
+    return worker, counts

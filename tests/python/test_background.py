@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import _vistrel
+from conftest import counting_thread
 from pixels import composite
 
 W, H = 1920, 1080
@@ -202,16 +203,7 @@ def test_map_failure_and_healing(sim):
 def test_lock_released_while_waiting(sim):
     c = _vistrel.Capturer()
     c.start(0)
-    counts = []
-
-    def count():
-        n, end = 0, time.monotonic() + 0.3
-        while time.monotonic() < end:
-            n += 1
-        counts.append(n)
-
-    worker = threading.Thread(target=count)
-    worker.start()
+    worker, counts = counting_thread(0.3)
     with pytest.raises(_vistrel.CaptureTimeout):
         c.get_latest_frame(timeout_ms=500)
     worker.join()

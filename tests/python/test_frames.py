@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import _vistrel
+from conftest import counting_thread
 from pixels import to_layout
 
 W, H = 1920, 1080
@@ -215,17 +216,8 @@ def test_waits_release_the_lock_and_survive_without_a_timer(sim):
     frames = c.frames(10)
     sim.present(0, 0, sim.image(0, 0))
     next(frames)
-    counts = []
-
-    def count():
-        n, end = 0, time.monotonic() + 0.3
-        while time.monotonic() < end:
-            n += 1
-        counts.append(n)
-
-    worker = threading.Thread(target=count)
     started = time.perf_counter()
-    worker.start()
+    worker, counts = counting_thread(0.3)
     for _ in range(3):
         next(frames)  # each waits about 100 ms for its slot
     worker.join()
