@@ -1,7 +1,6 @@
 """Background capture: start, get_latest_frame, stop, and the capture thread's failures."""
 import subprocess
 import sys
-import threading
 import time
 
 import numpy as np
