@@ -144,3 +144,39 @@ def test_exec_refuses_an_all_that_is_not_a_list():
     with pytest.raises(TypeError):
         spec.loader.exec_module(module)
     assert not hasattr(module, "__version__")
+
+
+METHOD_DOCS = {
+    (_vistrel.Capturer, "grab"): ("(self, /, timeout_ms=1000, fmt='bgra', region=None)",
+                                  "One-shot capture. Returns a (H, W, C) uint8 ndarray, or None on WAIT_TIMEOUT."),
+    (_vistrel.Capturer, "start"): ("(self, /, target_fps=60, region=None, video_mode=False)",
+                                   "Spawn a background capture thread fed by AcquireNextFrame.\n"
+                                   "Subsequent calls to get_latest_frame() block until a new frame arrives."),
+    (_vistrel.Capturer, "get_latest_frame"): ("(self, /, timeout_ms=None)",
+                                              "Blocking read of the latest published frame. Always BGRA in v0.0.3."),
+    (_vistrel.Capturer, "frames"): ("(self, /, fps, fmt='bgra', region=None, timeout_ms=5000)",
+                                    "Paced CFR iterator yielding (ndarray, slot_wallclock_seconds)."),
+    (_vistrel.Capturer, "grab_gpu"): ("(self, /, timeout_ms=1000)",
+                                      "Zero-copy GPU mode. Returns a `GpuTexture` opaque handle, or None on timeout."),
+    (_vistrel.Capturer, "__exit__"): ("(self, /, _exc_type, _exc, _tb)", None),
+    (_vistrel.FramesIter, "close"): ("(self, /)",
+                                     "Explicit close \u2014 wind down bg thread, release Capturer busy flag."),
+    (_vistrel.GpuTexture, "close"): ("(self, /)", None),
+}
+
+
+@pytest.mark.parametrize("cls, name", list(METHOD_DOCS))
+def test_method_signatures_and_docs(cls, name):
+    signature, doc = METHOD_DOCS[(cls, name)]
+    method = getattr(cls, name)
+    assert str(inspect.signature(method)) == signature
+    assert method.__doc__ == doc
+
+
+def test_debug_docs():
+    assert _vistrel.Capturer._debug_cursor.__doc__.startswith(
+        "DEBUG: read the current cursor state (visibility, position, shape kind).\n")
+    assert _vistrel.Capturer._debug_publish_seq.__doc__.startswith(
+        "DEBUG: read the capture thread's current published seq counter.\n")
+    assert _vistrel.GpuTexture.keyed_mutex_acquire_key.__doc__.startswith(
+        "Reserved for a future opt-in keyed-mutex mode. v0.0.3 returns 0 for\n")
