@@ -45,7 +45,13 @@ void wait_remaining(os::HighResTimer* timer, std::uint64_t remaining_ns) {
         return;
     }
     auto due = timer_due_100ns(remaining_ns);
-    if (due && timer->arm(*due)) timer->wait();
+    if (!due) return;
+    if (timer->arm(*due)) {
+        timer->wait();
+    } else {
+        // Not waiting would serve a slot early, or let a paced thread run unpaced.
+        os::sleep_for_ns(remaining_ns);
+    }
 }
 
 void wait_until(os::HighResTimer* timer, os::Instant due, std::uint64_t spin_ns) {

@@ -35,7 +35,7 @@ struct PaceStep {
 PaceStep next_pace(os::Instant deadline, std::uint64_t period, os::Instant now);
 
 // Waits `remaining_ns` on the timer (armed in 100-ns units), or with the ordinary sleep
-// when there is no timer. A failure to arm means no wait.
+// when there is no timer or it cannot be armed. Waits below 100 ns are skipped.
 void wait_remaining(os::HighResTimer* timer, std::uint64_t remaining_ns);
 
 // Waits until `due` on the monotonic clock: the timer (or the ordinary sleep) takes all

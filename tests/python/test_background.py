@@ -240,3 +240,12 @@ print("ok")
 def test_stop_while_the_thread_fails_does_not_deadlock():
     result = subprocess.run([sys.executable, "-c", STOP_DURING_FAILURE], capture_output=True, text=True, timeout=120)
     assert result.returncode == 0 and result.stdout.strip() == "ok", result.stderr
+
+
+def test_pacing_holds_when_the_timer_cannot_be_armed(sim):
+    c = _vistrel.Capturer()
+    sim.fail("SetWaitableTimer", times=-1)
+    c.start(40, video_mode=True)
+    sim.present(0, 0, desktop(1).tobytes())
+    assert 12 <= count_frames(c, 0.5) <= 24
+    c.stop()

@@ -224,3 +224,14 @@ def test_waits_release_the_lock_and_survive_without_a_timer(sim):
     assert time.perf_counter() - started > 0.25
     assert counts[0] > 10000  # the counter ran while the slots were awaited
     frames.close()
+
+
+def test_slots_are_never_early_when_the_timer_cannot_be_armed(sim):
+    c = _vistrel.Capturer()
+    sim.fail("SetWaitableTimer", times=-1)
+    started = time.perf_counter()
+    with c.frames(20) as frames:
+        sim.present(0, 0, sim.image(0, 0))
+        returns = [next_with_time(frames)[2] for _ in range(5)]
+    for k, returned in enumerate(returns):
+        assert returned - started >= k / 20 - 1e-6

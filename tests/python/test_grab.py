@@ -215,3 +215,15 @@ def test_numpy_missing_then_present():
     result = subprocess.run([sys.executable, "-c", NO_NUMPY_AT_FIRST_GRAB], capture_output=True, text=True,
                             timeout=60)
     assert result.returncode == 0, result.stderr + result.stdout
+
+
+def test_failed_reopening_leaves_the_capturer_detached(sim):
+    c = _vistrel.Capturer()
+    c.frames(30).close()  # the iterator took the session and released it
+    sim.fail("CreateDXGIFactory1", 0x887A0004)
+    with pytest.raises(_vistrel.CaptureError) as raised:
+        c.grab(timeout_ms=0)
+    assert raised.value.hresult == 0x887A0004
+    assert repr(c) == "<vistrel.Capturer output=0 closed>" and not c.is_capturing
+    assert c.grab(timeout_ms=0) is None  # the next call tries again, and reopens
+    assert repr(c).endswith("cursor>")
