@@ -9,6 +9,25 @@
 
 namespace vistrel {
 
+std::optional<TakenSession> take_session_for_thread(CapturerState& state, const std::optional<RegionArg>& region) {
+    if (!state.session) {
+        raise_failure(Failure::closed());
+        return std::nullopt;
+    }
+    TakenSession taken{std::move(*state.session), state.region};
+    state.session.reset();
+    if (region) {
+        auto valid = validate_region(*region, taken.session.width, taken.session.height);
+        if (!valid) {
+            state.session.emplace(std::move(taken.session));
+            raise_failure(valid.take_failure());
+            return std::nullopt;
+        }
+        taken.region = valid.value();
+    }
+    return taken;
+}
+
 void discard_background(CapturerState& state) {
     if (!state.background) return;
     BackgroundCapture background = std::move(*state.background);
@@ -36,19 +55,9 @@ PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         if (*state.frames_busy) return raise_failure(Failure::iterator_active());
-        if (!state.session) return raise_failure(Failure::closed());
-        DuplicationSession session = std::move(*state.session);
-        state.session.reset();
-        Region region = state.region;
-        if (region_given) {
-            auto valid = validate_region(*region_given, session.width, session.height);
-            if (!valid) {
-                state.session.emplace(std::move(session));
-                return raise_failure(valid.take_failure());
-            }
-            region = valid.value();
-        }
-        state.background.emplace(spawn_capture(std::move(session), {target_fps, region, video_mode}));
+        auto taken = take_session_for_thread(state, region_given);
+        if (!taken) return nullptr;
+        state.background.emplace(spawn_capture(std::move(taken->session), {target_fps, taken->region, video_mode}));
         Py_RETURN_NONE;
     });
 }

@@ -9,6 +9,7 @@
 #include "duplication/device.h"
 #include "src/capture/background.h"
 #include "src/convert/region.h"
+#include "src/convert/region_arg.h"
 #include "src/py/binding.h"
 #include "src/py/heap_type.h"
 #include "src/py/python.h"
@@ -46,6 +47,16 @@ inline CapturerState& capturer_state(PyObject* self) { return *reinterpret_cast<
 // The live session, reopened when absent (after a frames() iterator finished with it).
 // Null with the exception set: closed, background mode, or the reopening's failure.
 DuplicationSession* ensure_session(CapturerState& state);
+
+// The session taken out for a capture thread, with the region the thread crops to.
+struct TakenSession {
+    DuplicationSession session;
+    Region region;
+};
+// Takes the session out of the Capturer: the given region is validated against it, or the
+// Capturer's own region is used. Nothing (exception set) when there is no session ("Capturer
+// is closed") or the region does not fit, in which case the session is put back.
+std::optional<TakenSession> take_session_for_thread(CapturerState& state, const std::optional<RegionArg>& region);
 
 // Stops a running background capture (joining its thread) and releases what it hands
 // back. An internal fault ("capture thread panicked") leaves the Capturer without a session.

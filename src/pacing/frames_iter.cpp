@@ -248,19 +248,10 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         auto format = parse_pixel_format(fmt);
         if (!format) return raise_failure(format.take_failure());
-        if (!capturer.session) return raise_failure(Failure::closed());
-        DuplicationSession session = std::move(*capturer.session);
-        capturer.session.reset();
-        Region region = capturer.region;
-        if (region_given) {
-            auto valid = validate_region(*region_given, session.width, session.height);
-            if (!valid) {
-                capturer.session.emplace(std::move(session));
-                return raise_failure(valid.take_failure());
-            }
-            region = valid.value();
-        }
-        BackgroundCapture background = spawn_capture(std::move(session), {0, region, false});
+        auto taken = take_session_for_thread(capturer, region_given);
+        if (!taken) return nullptr;
+        const Region region = taken->region;
+        BackgroundCapture background = spawn_capture(std::move(taken->session), {0, region, false});
         *capturer.frames_busy = true;
 
         auto state = std::make_unique<FramesIterState>();
