@@ -68,7 +68,11 @@ product: deps
 	$(CMAKE) --build build-product -j $(JOBS)
 	$(PYTHON) cmake/check_module.py build-product/python/_vistrel.abi3.so
 
-test: ctest sanitize pytest pytest-debian win product
+# Each topic's targets live in mk/<topic>.mk and add their gate step to TEST_STEPS.
+TEST_STEPS := ctest sanitize pytest pytest-debian win product
+-include mk/*.mk
+
+test: $(TEST_STEPS)
 
 wheel: deps
 	$(PYTHON) -m pip wheel --no-deps --no-build-isolation -w dist .
