@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win product wheel bench demo clean
+.PHONY: deps build test ctest sanitize pytest pytest-debian win product layering wheel bench demo clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -30,9 +30,17 @@ deps: .venv/.installed
 	.venv/bin/python -m pip install -q --disable-pip-version-check -r requirements-dev.txt
 	touch $@
 
+# $(call configure,DIR,CMAKE OPTIONS): configures DIR, again whenever the options change.
+define configure
+	@opts='-G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja $(strip $(2))'; \
+	if [ ! -f $(1)/build.ninja ] || [ "$$(cat $(1)/.configured-with 2>/dev/null)" != "$$opts" ]; then \
+	  $(CMAKE) -S . -B $(1) $$opts && echo "$$opts" > $(1)/.configured-with; \
+	fi
+endef
+PY_OPTIONS = -DPython3_EXECUTABLE=$(abspath $(PYTHON))
+
 build: deps
-	@test -f build/build.ninja || $(CMAKE) -S . -B build -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja \
-	  -DPython3_EXECUTABLE=$(CURDIR)/$(PYTHON)
+	$(call configure,build,$(PY_OPTIONS))
 	$(CMAKE) --build build -j $(JOBS)
 
 ctest: build
@@ -40,8 +48,7 @@ ctest: build
 
 # The C++ tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
-	@test -f build-san/build.ninja || $(CMAKE) -S . -B build-san -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja \
-	  -DPython3_EXECUTABLE=$(CURDIR)/$(PYTHON) -DVISTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(call configure,build-san,$(PY_OPTIONS) -DVISTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 	$(CMAKE) --build build-san -j $(JOBS) --target vistrel_tests
 	cd build-san && PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 ../$(VENV_BIN)/ctest --output-on-failure -j $(JOBS)
 
@@ -55,21 +62,23 @@ pytest-debian: build
 	else echo "no Debian python3 with numpy and pytest: skipped"; fi
 
 win: deps
-	@test -f build-win/build.ninja || $(CMAKE) -S . -B build-win -G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVISTREL_TESTS=OFF \
-	  -DVISTREL_HOST_PYTHON_INCLUDE=$(PY_INCLUDE) -DVISTREL_BUILD_PYTHON=$(CURDIR)/$(PYTHON)
+	$(call configure,build-win,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVISTREL_TESTS=OFF \
+	  -DVISTREL_HOST_PYTHON_INCLUDE=$(PY_INCLUDE) -DVISTREL_BUILD_PYTHON=$(abspath $(PYTHON)))
 	$(CMAKE) --build build-win -j $(JOBS)
 	$(PYTHON) cmake/check_pyd.py x86_64-w64-mingw32-objdump build-win/_vistrel.pyd
 
 # The module as the wheel ships it on Linux (no simulated machine): it links and imports.
 product: deps
-	@test -f build-product/build.ninja || $(CMAKE) -S . -B build-product -G Ninja \
-	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja -DPython3_EXECUTABLE=$(CURDIR)/$(PYTHON) -DVISTREL_TESTS=OFF
+	$(call configure,build-product,$(PY_OPTIONS) -DVISTREL_TESTS=OFF)
 	$(CMAKE) --build build-product -j $(JOBS)
 	$(PYTHON) cmake/check_module.py build-product/python/_vistrel.abi3.so
 
+# No file of a lower layer includes a higher one (the build runs the same check).
+layering:
+	$(PYTHON) cmake/check_layers.py .
+
 # Each topic's targets live in mk/<topic>.mk and add their gate step to TEST_STEPS.
-TEST_STEPS := ctest sanitize pytest pytest-debian win product
+TEST_STEPS := layering ctest sanitize pytest pytest-debian win product
 -include mk/*.mk
 
 test: $(TEST_STEPS)

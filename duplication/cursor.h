@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/com_ptr.h"
-#include "src/failure.h"
+#include "duplication/failure.h"
 
 namespace vistrel {
 

@@ -7,7 +7,7 @@
 #include "duplication/cursor.h"
 #include "platform/com_ptr.h"
 #include "platform/os.h"
-#include "src/failure.h"
+#include "duplication/failure.h"
 
 namespace vistrel {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/dxgi.h"
-#include "src/failure.h"
+#include "duplication/failure.h"
 
 namespace vistrel {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/os.h"
-#include "src/failure.h"
+#include "duplication/failure.h"
 
 namespace vistrel {
 

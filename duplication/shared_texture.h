@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "duplication/device.h"
-#include "src/failure.h"
+#include "duplication/failure.h"
 
 namespace vistrel {
 

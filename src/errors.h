@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "src/failure.h"
+#include "duplication/failure.h"
 #include "src/py/ref.h"
 
 namespace vistrel {

@@ -1,12 +1,8 @@
 // The provider of a non-Windows build without a desktop source: a machine with no
 // adapters. The module imports and answers (empty lists, "device index 0 out of
 // range") instead of failing to load.
-#include <cstdint>
-#include <cstring>
-#include <new>
-
 #include "platform/com_ptr.h"
-#include "platform/provider.h"
+#include "platform/posix/kernel_handles.h"
 
 namespace {
 
@@ -34,8 +30,6 @@ EmptyFactory g_factory;  // stateless, so one for the process
 }  // namespace
 
 namespace vistrel::provider {
-bool os_call_fails(const char*) { return false; }
-void live_object(int) {}
 // No machine, so no handles to duplicate or close.
 void* duplicate_handle(void*, unsigned& error) {
     error = 6;  // ERROR_INVALID_HANDLE
@@ -59,20 +53,4 @@ BOOL GetCursorInfo(CURSORINFO*) { return FALSE; }
 HRESULT GetErrorInfo(ULONG, IErrorInfo** error_info) {
     *error_info = nullptr;
     return S_FALSE;
-}
-
-// Nothing here hands out BSTRs, but the error-text code frees what it is given.
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-    auto* block = static_cast<std::uint32_t*>(
-        ::operator new(sizeof(std::uint32_t) + (std::size_t{length} + 1) * sizeof(OLECHAR), std::nothrow));
-    if (!block) return nullptr;
-    *block = length * sizeof(OLECHAR);
-    auto* chars = reinterpret_cast<OLECHAR*>(block + 1);
-    if (text) std::memcpy(chars, text, length * sizeof(OLECHAR));
-    chars[length] = 0;
-    return chars;
-}
-UINT SysStringLen(BSTR text) { return text ? reinterpret_cast<std::uint32_t*>(text)[-1] / sizeof(OLECHAR) : 0; }
-void SysFreeString(BSTR text) {
-    if (text) ::operator delete(reinterpret_cast<std::uint32_t*>(text) - 1);
 }

@@ -39,7 +39,7 @@ Texture* as_texture(ID3D11Resource* resource) { return dynamic_cast<Texture*>(re
 
 namespace {
 
-class Context final : public ComObject<ID3D11DeviceContext, ID3D11DeviceChild> {
+class Context final : public posix::ComObject<ID3D11DeviceContext, ID3D11DeviceChild> {
 public:
     void STDMETHODCALLTYPE CopyResource(ID3D11Resource* destination, ID3D11Resource* source) override {
         record("ID3D11DeviceContext::CopyResource");
@@ -77,7 +77,7 @@ protected:
     const char* trace_name() const override { return "ID3D11DeviceContext"; }
 };
 
-class Device final : public ComObject<ID3D11Device> {
+class Device final : public posix::ComObject<ID3D11Device> {
 public:
     HRESULT STDMETHODCALLTYPE CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const D3D11_SUBRESOURCE_DATA*,
                                               ID3D11Texture2D** texture) override {

@@ -9,7 +9,7 @@ namespace vistrel::sim {
 namespace {
 
 // An acquired frame's desktop image; queried for its texture.
-class DesktopResource final : public ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
+class DesktopResource final : public posix::ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
 public:
     explicit DesktopResource(SurfacePtr image) : image_(std::move(image)) {}
 
@@ -37,7 +37,7 @@ private:
     SurfacePtr image_;
 };
 
-class Duplication final : public ComObject<IDXGIOutputDuplication, IDXGIObject> {
+class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
 public:
     explicit Duplication(std::shared_ptr<OutputState> output) : output_(std::move(output)) {
         output_->add_duplication(&state_);

@@ -14,7 +14,7 @@ void copy_wide(WCHAR (&field)[N], const std::u16string& text) {
     std::memcpy(field, text.data(), std::min(N, text.size()) * sizeof(WCHAR));
 }
 
-class Output final : public ComObject<IDXGIOutput1, IDXGIOutput, IDXGIObject> {
+class Output final : public posix::ComObject<IDXGIOutput1, IDXGIOutput, IDXGIObject> {
 public:
     explicit Output(std::shared_ptr<OutputState> state) : state_(std::move(state)) {}
 
@@ -59,7 +59,7 @@ private:
     std::shared_ptr<OutputState> state_;
 };
 
-class Adapter final : public ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
+class Adapter final : public posix::ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
 public:
     Adapter(std::shared_ptr<Machine> machine, std::uint32_t index)
         : machine_(std::move(machine)), index_(index), config_(machine_->config.adapters[index]) {}
@@ -101,7 +101,7 @@ private:
     const AdapterConfig& config_;
 };
 
-class Factory final : public ComObject<IDXGIFactory1, IDXGIObject> {
+class Factory final : public posix::ComObject<IDXGIFactory1, IDXGIObject> {
 public:
     explicit Factory(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
 

@@ -1,10 +1,6 @@
 #include "platform/sim/error_info.h"
 
-#include <cstdint>
-#include <cstring>
-#include <new>
-
-#include "platform/sim/com_object.h"
+#include "platform/posix/com_object.h"
 
 namespace vistrel::sim {
 namespace {
@@ -14,16 +10,16 @@ BSTR alloc_optional(const std::optional<std::u16string>& text) {
     return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text->data()), static_cast<UINT>(text->size()));
 }
 
-class ErrorInfo final : public ComObject<IErrorInfo>, public IRestrictedErrorInfo {
+class ErrorInfo final : public posix::ComObject<IErrorInfo>, public IRestrictedErrorInfo {
 public:
     ErrorInfo(std::optional<std::u16string> description, std::optional<std::u16string> restricted)
         : description_(std::move(description)), restricted_(std::move(restricted)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        return ComObject<IErrorInfo>::QueryInterface(riid, object);
+        return posix::ComObject<IErrorInfo>::QueryInterface(riid, object);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ComObject<IErrorInfo>::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return ComObject<IErrorInfo>::Release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return posix::ComObject<IErrorInfo>::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return posix::ComObject<IErrorInfo>::Release(); }
 
     HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override {
         *description = alloc_optional(description_);
@@ -53,11 +49,6 @@ private:
 
 thread_local ComPtr<IErrorInfo> t_error_info;
 
-// A BSTR is its length in bytes, then the text and a NUL; the pointer is to the text.
-struct BstrBlock : Counted {
-    std::uint32_t bytes;
-};
-
 }  // namespace
 
 ComPtr<IErrorInfo> make_error_info(const std::optional<std::u16string>& description,
@@ -72,33 +63,7 @@ void set_thread_error_info(IErrorInfo* info) {
 
 }  // namespace vistrel::sim
 
-using vistrel::sim::BstrBlock;
-
 HRESULT GetErrorInfo(ULONG, IErrorInfo** error_info) {
     *error_info = vistrel::sim::t_error_info.release();
     return *error_info ? S_OK : S_FALSE;
-}
-
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-    std::size_t bytes = sizeof(BstrBlock) + (std::size_t{length} + 1) * sizeof(OLECHAR);
-    void* memory = ::operator new(bytes, std::nothrow);
-    if (!memory) return nullptr;
-    auto* block = new (memory) BstrBlock();
-    block->bytes = length * sizeof(OLECHAR);
-    auto* chars = reinterpret_cast<OLECHAR*>(block + 1);
-    if (text) std::memcpy(chars, text, length * sizeof(OLECHAR));
-    chars[length] = 0;
-    return chars;
-}
-
-UINT SysStringLen(BSTR text) {
-    if (!text) return 0;
-    return reinterpret_cast<BstrBlock*>(text)[-1].bytes / sizeof(OLECHAR);
-}
-
-void SysFreeString(BSTR text) {
-    if (!text) return;
-    BstrBlock* block = reinterpret_cast<BstrBlock*>(text) - 1;
-    block->~BstrBlock();
-    ::operator delete(block);
 }

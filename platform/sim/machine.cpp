@@ -239,10 +239,6 @@ CreateDeviceCall last_create_device_call() {
 
 void adjust_live_objects(int delta) { g_live += delta; }
 
-Counted::Counted() { ++g_live; }
-Counted::Counted(const Counted&) { ++g_live; }
-Counted::~Counted() { --g_live; }
-
 }  // namespace vistrel::sim
 
 BOOL GetCursorInfo(CURSORINFO* info) {

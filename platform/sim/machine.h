@@ -141,16 +141,9 @@ void record(const std::string& operation);
 // Consults the faults of `operation` without recording it (a second switch of one call).
 CallResult consult(const char* operation);
 
-// Counts objects that are not simulated COM objects (os events, timers, threads).
+// Counts objects in or out of the live objects (COM objects, BSTRs, os events, timers,
+// threads, handles).
 void adjust_live_objects(int delta);
-
-// Counts one live simulated object for its lifetime.
-class Counted {
-public:
-    Counted();
-    Counted(const Counted&);
-    ~Counted();
-};
 
 // Sets the calling thread's error information (null clears it), as SetErrorInfo does.
 void set_thread_error_info(IErrorInfo* info);

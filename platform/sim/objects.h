@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/sim/com_object.h"
+#include "platform/posix/com_object.h"
 #include "platform/sim/desktop.h"
 
 namespace vistrel::sim {
@@ -20,7 +20,7 @@ struct KeyedMutexState {
 
 // A 2D texture: its description and its pixels (shared copy-on-write, so CopyResource
 // costs what a GPU copy costs the CPU: nearly nothing).
-class Texture final : public ComObject<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild> {
+class Texture final : public posix::ComObject<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild> {
 public:
     Texture(const D3D11_TEXTURE2D_DESC& desc, SurfacePtr content);
 

@@ -2,7 +2,7 @@
 // the sharing flags, and the process-wide table of NT handles.
 #include <map>
 
-#include "platform/provider.h"
+#include "platform/posix/kernel_handles.h"
 #include "platform/sim/objects.h"
 
 namespace vistrel::sim {
@@ -37,7 +37,7 @@ ComPtr<ID3D11Texture2D> texture_of(std::uintptr_t handle) {
     return it == t.handles.end() ? nullptr : it->second;
 }
 
-class KeyedMutex final : public ComObject<IDXGIKeyedMutex, IDXGIDeviceSubObject, IDXGIObject> {
+class KeyedMutex final : public posix::ComObject<IDXGIKeyedMutex, IDXGIDeviceSubObject, IDXGIObject> {
 public:
     explicit KeyedMutex(std::shared_ptr<KeyedMutexState> state) : state_(std::move(state)) {}
 
@@ -69,7 +69,7 @@ private:
     std::shared_ptr<KeyedMutexState> state_;
 };
 
-class SharedResource final : public ComObject<IDXGIResource1, IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
+class SharedResource final : public posix::ComObject<IDXGIResource1, IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
 public:
     explicit SharedResource(ComPtr<ID3D11Texture2D> texture) : texture_(std::move(texture)) {}
 

@@ -27,7 +27,7 @@ struct CaptureParams {
 // Packed BGRA rows of the region; never written after being published. Allocated without
 // zero-filling: every byte is written before the buffer is published.
 struct FrameBytes {
-    explicit FrameBytes(std::size_t length) : bytes(new std::uint8_t[length]), length(length) {}
+    explicit FrameBytes(std::size_t byte_count) : bytes(new std::uint8_t[byte_count]), length(byte_count) {}
     std::uint8_t* data() { return bytes.get(); }
     const std::uint8_t* data() const { return bytes.get(); }
     std::size_t size() const { return length; }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "src/failure.h"
+#include "duplication/failure.h"
 
 namespace vistrel {
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "src/failure.h"
+#include "duplication/failure.h"
 
 namespace vistrel {
 

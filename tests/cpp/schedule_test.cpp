@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "src/failure.h"
+#include "duplication/failure.h"
 #include "src/pacing/schedule.h"
 
 namespace vistrel {

@@ -1,23 +1,12 @@
 """Background capture: start, get_latest_frame, stop, and the capture thread's failures."""
-import subprocess
-import sys
 import time
 
 import numpy as np
 import pytest
 
 import _vistrel
-from conftest import counting_thread
+from helpers import H, W, counting_thread, desktop, needs_sim, run_python
 from pixels import composite
-
-W, H = 1920, 1080
-
-
-def desktop(value):
-    image = np.zeros((H, W, 4), np.uint8)
-    image[..., 0] = value
-    image[..., 3] = 255
-    return image
 
 
 def test_mode_transitions(sim):
@@ -237,8 +226,9 @@ print("ok")
 """
 
 
+@needs_sim
 def test_stop_while_the_thread_fails_does_not_deadlock():
-    result = subprocess.run([sys.executable, "-c", STOP_DURING_FAILURE], capture_output=True, text=True, timeout=120)
+    result = run_python(STOP_DURING_FAILURE, timeout=120)
     assert result.returncode == 0 and result.stdout.strip() == "ok", result.stderr
 
 

@@ -7,8 +7,9 @@ import numpy as np
 import pytest
 
 import _vistrel
-import _vistrel_sim
-from conftest import adapter, output
+
+_vistrel_sim = pytest.importorskip("_vistrel_sim")
+from helpers import adapter, output
 
 
 def test_defaults(sim):

@@ -1,11 +1,9 @@
 """list_outputs(), device_info() and output_info() over simulated machines."""
-import subprocess
-import sys
 
 import pytest
 
 import _vistrel
-from conftest import adapter, output
+from helpers import adapter, needs_sim, output, run_python
 
 DESCRIPTION_OK = "The operation completed successfully."
 
@@ -163,6 +161,7 @@ def test_description_failures_abort_the_call(sim, code, cls):
     sim.clear_faults()
 
 
+@needs_sim
 def test_dpi_awareness_is_set_once_and_its_failure_ignored():
     script = ("import _vistrel, _vistrel_sim as s\n"
               "s.fail('SetProcessDpiAwarenessContext', 0x80070005)\n"
@@ -171,5 +170,5 @@ def test_dpi_awareness_is_set_once_and_its_failure_ignored():
               "_vistrel.device_info(); _vistrel.output_info()\n"
               "assert first[0] == 'SetProcessDpiAwarenessContext', first\n"
               "assert 'SetProcessDpiAwarenessContext' not in s.trace()\n")
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    result = run_python(script, timeout=60)
     assert result.returncode == 0, result.stderr

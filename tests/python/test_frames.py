@@ -6,10 +6,8 @@ import numpy as np
 import pytest
 
 import _vistrel
-from conftest import counting_thread
+from helpers import H, W, counting_thread
 from pixels import to_layout
-
-W, H = 1920, 1080
 
 
 def next_with_time(iterator):

@@ -1,28 +1,22 @@
 """grab_gpu and GpuTexture: the shared texture, its keyed mutex and its handles."""
-import numpy as np
 import pytest
 
 import _vistrel
-
-W, H = 1920, 1080
-
-
-def image(value):
-    return np.full((H, W, 4), value, np.uint8).tobytes()
+from helpers import H, W, uniform
 
 
 def test_shared_texture_shows_the_grabbed_frame(sim):
     c = _vistrel.Capturer(region=(10, 10, 50, 50))  # the region does not crop the texture
-    sim.present(0, 0, image(1))
+    sim.present(0, 0, uniform(1).tobytes())
     first = c.grab_gpu()
     assert (first.width, first.height, first.luid) == (W, H, (0x1000, 0))
     assert first.format == "DXGI_FORMAT_B8G8R8A8_UNORM"
     assert first.keyed_mutex_acquire_key == 0 and first.keyed_mutex_release_key == 0
-    assert sim.read_shared(first.shared_handle) == image(1)
-    sim.present(0, 0, image(2))
+    assert sim.read_shared(first.shared_handle) == uniform(1).tobytes()
+    sim.present(0, 0, uniform(2).tobytes())
     second = c.grab_gpu()
     assert second.shared_handle != first.shared_handle
-    assert sim.read_shared(first.shared_handle) == image(2)  # one texture per session
+    assert sim.read_shared(first.shared_handle) == uniform(2).tobytes()  # one texture per session
     assert repr(second) == f"<vistrel.GpuTexture 1920x1080 BGRA8 handle=0x{second.shared_handle:X} luid=(4096, 0)>"
 
 
@@ -40,12 +34,12 @@ def test_luid_signs(sim):
 def test_timeouts_and_a_busy_key(sim):
     c = _vistrel.Capturer()
     assert c.grab_gpu(timeout_ms=0) is None  # static screen
-    sim.present(0, 0, image(3))
+    sim.present(0, 0, uniform(3).tobytes())
     held = c.grab_gpu()
     sim.hold_shared(held.shared_handle, 400)
-    sim.present(0, 0, image(4))
+    sim.present(0, 0, uniform(4).tobytes())
     assert c.grab_gpu(timeout_ms=50) is None  # the consumer holds key 0 longer
-    assert sim.read_shared(held.shared_handle) == image(3)
+    assert sim.read_shared(held.shared_handle) == uniform(3).tobytes()
     with pytest.raises(OverflowError):
         c.grab_gpu(timeout_ms=-1)
     with pytest.raises(TypeError, match="^argument 'timeout_ms': "):
@@ -54,7 +48,7 @@ def test_timeouts_and_a_busy_key(sim):
 
 def test_close_and_context_manager(sim):
     c = _vistrel.Capturer()
-    sim.present(0, 0, image(5))
+    sim.present(0, 0, uniform(5).tobytes())
     with c.grab_gpu() as texture:
         handle = texture.shared_handle
     with pytest.raises(RuntimeError, match="^GpuTexture is closed$"):
@@ -63,7 +57,7 @@ def test_close_and_context_manager(sim):
     assert repr(texture).endswith(f"handle=0x{handle:X} luid=(4096, 0)>")
     assert texture.close() is None and texture.close() is None
     with pytest.raises(KeyError):
-        sim.present(0, 0, image(6))
+        sim.present(0, 0, uniform(6).tobytes())
         with c.grab_gpu() as other:
             raise KeyError("propagates")
     with pytest.raises(RuntimeError):
@@ -86,7 +80,7 @@ def test_slot_failures_leave_it_empty(sim, operation, code):
         c.grab_gpu(timeout_ms=0)
     assert raised.value.hresult == code
     assert sim.live_objects() == before  # nothing of the slot survived
-    sim.present(0, 0, image(7))
+    sim.present(0, 0, uniform(7).tobytes())
     assert c.grab_gpu() is not None  # filled on the next call
 
 
@@ -106,26 +100,26 @@ def test_query_without_interface_is_e_pointer(sim, operation):
 ])
 def test_copy_and_handle_failures(sim, operation, code, cls, expected):
     c = _vistrel.Capturer()
-    sim.present(0, 0, image(1))
+    sim.present(0, 0, uniform(1).tobytes())
     first = c.grab_gpu()
     handles = sim.open_handles()
-    sim.present(0, 0, image(8))
+    sim.present(0, 0, uniform(8).tobytes())
     sim.fail(operation, code)
     with pytest.raises(cls) as raised:
         c.grab_gpu()
     assert raised.value.hresult == expected
     assert sim.open_handles() == handles  # no handle handed out, the slot kept
-    sim.present(0, 0, image(9))
+    sim.present(0, 0, uniform(9).tobytes())
     again = c.grab_gpu()
-    assert sim.read_shared(again.shared_handle) == image(9) == sim.read_shared(first.shared_handle)
+    assert sim.read_shared(again.shared_handle) == uniform(9).tobytes() == sim.read_shared(first.shared_handle)
 
 
 def test_abandoned_key_still_copies(sim):
     c = _vistrel.Capturer()
-    sim.present(0, 0, image(4))
+    sim.present(0, 0, uniform(4).tobytes())
     sim.fail("IDXGIKeyedMutex::AcquireSync", 0x80)  # WAIT_ABANDONED: a success
     texture = c.grab_gpu()
-    assert sim.read_shared(texture.shared_handle) == image(4)
+    assert sim.read_shared(texture.shared_handle) == uniform(4).tobytes()
 
 
 def test_state_errors_and_reopening(sim):
@@ -134,17 +128,17 @@ def test_state_errors_and_reopening(sim):
     with pytest.raises(RuntimeError, match="^Capturer is in background mode$"):
         c.grab_gpu()
     c.stop()
-    sim.present(0, 0, image(1))
+    sim.present(0, 0, uniform(1).tobytes())
     session_texture = c.grab_gpu()
     frames = c.frames(30)
     with pytest.raises(RuntimeError, match=r"^Capturer is busy: a frames\(\) iterator is active$"):
         c.grab_gpu()
     frames.close()  # the session and its shared texture are released
     assert c.grab_gpu(timeout_ms=0) is None  # reopened: a new session, a new texture
-    sim.present(0, 0, image(2))
+    sim.present(0, 0, uniform(2).tobytes())
     reopened = c.grab_gpu()
-    assert sim.read_shared(reopened.shared_handle) == image(2)
-    assert sim.read_shared(session_texture.shared_handle) == image(1)  # the old texture lives on its handle
+    assert sim.read_shared(reopened.shared_handle) == uniform(2).tobytes()
+    assert sim.read_shared(session_texture.shared_handle) == uniform(1).tobytes()  # the old texture lives on its handle
     c.close()
     with pytest.raises(RuntimeError, match="^Capturer is closed$"):
         c.grab_gpu()

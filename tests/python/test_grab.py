@@ -1,6 +1,4 @@
 """Capturer.grab against the simulated desktop."""
-import subprocess
-import sys
 import threading
 import time
 
@@ -9,13 +7,9 @@ import pytest
 
 import _vistrel
 from pixels import composite, to_layout
+from helpers import H, W, needs_sim, random_desktop, run_python
 
-W, H = 1920, 1080
 FORMATS = ["bgra", "bgr", "rgba", "rgb", "gray"]
-
-
-def random_desktop(seed):
-    return np.random.default_rng(seed).integers(0, 256, (H, W, 4), dtype=np.uint8)
 
 
 def color_shape():
@@ -211,9 +205,9 @@ print("ok")
 """
 
 
+@needs_sim
 def test_numpy_missing_then_present():
-    result = subprocess.run([sys.executable, "-c", NO_NUMPY_AT_FIRST_GRAB], capture_output=True, text=True,
-                            timeout=60)
+    result = run_python(NO_NUMPY_AT_FIRST_GRAB, timeout=60)
     assert result.returncode == 0, result.stderr + result.stdout
 
 

@@ -1,12 +1,11 @@
 """The module as Python sees it on import: names, classes, exceptions, functions."""
 import importlib.util
 import inspect
-import subprocess
-import sys
 
 import pytest
 
 import _vistrel
+from helpers import needs_sim, run_python
 
 EXPECTED_ALL = ['__version__', 'Capturer', 'FramesIter', 'GpuTexture', 'CaptureError', 'DeviceError',
                 'DuplicationError', 'AccessLost', 'CaptureTimeout', 'list_outputs', 'device_info', 'output_info']
@@ -80,6 +79,7 @@ def test_loading_again_reuses_the_process_wide_classes():
         assert getattr(again, name) is getattr(_vistrel, name)
 
 
+@needs_sim
 def test_numpy_arrays_through_the_loader():
     import numpy
     import _vistrel_sim
@@ -111,18 +111,19 @@ print("ok")
 """
 
 
+@needs_sim
 def test_import_without_numpy_and_recovery():
-    result = subprocess.run([sys.executable, "-c", NO_NUMPY_SCRIPT], capture_output=True, text=True,
-                            env=None, timeout=60)
+    result = run_python(NO_NUMPY_SCRIPT, timeout=60)
     assert result.returncode == 0, result.stderr + result.stdout
     assert result.stdout.strip() == "ok"
 
 
+@needs_sim
 def test_import_touches_neither_numpy_nor_the_platform():
     script = ("import sys, _vistrel, _vistrel_sim\n"
               "assert 'numpy' not in sys.modules, 'numpy imported'\n"
               "assert _vistrel_sim.trace() == [], _vistrel_sim.trace()\n")
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    result = run_python(script, timeout=60)
     assert result.returncode == 0, result.stderr
 
 

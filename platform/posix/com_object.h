@@ -1,19 +1,19 @@
-// The reference counting and interface queries every simulated COM object shares.
+// The reference counting and interface queries every COM object of a non-Windows
+// provider shares. Objects are counted and their final release traced through the
+// test hooks, so a test machine sees what leaks.
 #pragma once
 
 #include <atomic>
-#include <string>
 
 #include "platform/com_ptr.h"
-#include "platform/sim/machine.h"
+#include "platform/test_hooks.h"
 
-namespace vistrel::sim {
+namespace vistrel::posix {
 
 // `Interface` is the most derived interface the object implements; `Bases` the ones
-// it answers QueryInterface for besides it (IUnknown always). A query for an interface
-// listed with a fault name goes through enter("QueryInterface(Name)").
+// it answers QueryInterface for besides it (IUnknown always).
 template <class Interface, class... Bases>
-class ComObject : public Interface, private Counted {
+class ComObject : public Interface {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
@@ -29,14 +29,17 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG left = --references_;
         if (left == 0) {
-            if (const char* name = trace_name()) record(std::string("Release(") + name + ")");
+            if (const char* name = trace_name()) test_hooks::released(name);
             delete this;
         }
         return left;
     }
 
 protected:
-    virtual ~ComObject() = default;
+    ComObject() { test_hooks::live_object(+1); }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+    virtual ~ComObject() { test_hooks::live_object(-1); }
     // The interface name traced as "Release(Name)" when the last reference goes; none
     // for objects whose release is not worth tracing.
     virtual const char* trace_name() const { return nullptr; }
@@ -47,5 +50,4 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
-
-}  // namespace vistrel::sim
+}  // namespace vistrel::posix

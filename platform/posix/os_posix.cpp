@@ -1,4 +1,4 @@
-// os services on non-Windows systems: POSIX primitives, with the provider consulted
+// os services on non-Windows systems: POSIX primitives, with the test hooks consulted
 // for the calls that a test can make fail.
 #include <pthread.h>
 #include <time.h>
@@ -13,7 +13,8 @@
 #include <thread>
 
 #include "platform/os.h"
-#include "platform/provider.h"
+#include "platform/posix/kernel_handles.h"
+#include "platform/test_hooks.h"
 #include "platform/thread_body.h"
 
 namespace vistrel::os {
@@ -33,13 +34,13 @@ Instant add_ns(Instant t, std::uint64_t ns) {
     return t;
 }
 
-// Counts the object among the provider's live objects (the simulated machine's handles).
+// Counts the object among the live objects a test machine watches.
 class LiveObject {
 public:
-    LiveObject() { provider::live_object(+1); }
+    LiveObject() { test_hooks::live_object(+1); }
     LiveObject(const LiveObject&) = delete;
     LiveObject& operator=(const LiveObject&) = delete;
-    ~LiveObject() { provider::live_object(-1); }
+    ~LiveObject() { test_hooks::live_object(-1); }
 };
 
 class PosixEvent final : public AutoResetEvent {
@@ -73,7 +74,7 @@ private:
 class PosixTimer final : public HighResTimer {
 public:
     bool arm(std::int64_t due_100ns) override {
-        if (provider::os_call_fails("SetWaitableTimer")) return false;
+        if (test_hooks::os_call_fails("SetWaitableTimer")) return false;
         deadline_ = add_ns(now(), static_cast<std::uint64_t>(-due_100ns) * 100u);
         armed_ = true;
         return true;
@@ -153,17 +154,17 @@ Instant now() {
 void sleep_for_ns(std::uint64_t nanoseconds) { std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds)); }
 
 std::unique_ptr<AutoResetEvent> AutoResetEvent::create() {
-    if (provider::os_call_fails("CreateEventW")) return nullptr;
+    if (test_hooks::os_call_fails("CreateEventW")) return nullptr;
     return std::make_unique<PosixEvent>();
 }
 
 std::unique_ptr<HighResTimer> HighResTimer::create() {
-    if (provider::os_call_fails("CreateWaitableTimerExW")) return nullptr;
+    if (test_hooks::os_call_fails("CreateWaitableTimerExW")) return nullptr;
     return std::make_unique<PosixTimer>();
 }
 
 std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
-    if (provider::os_call_fails("CreateThread")) return nullptr;
+    if (test_hooks::os_call_fails("CreateThread")) return nullptr;
     auto thread = std::make_unique<PosixThread>(std::move(body));
     if (!thread->launch()) return nullptr;
     return thread;
@@ -177,7 +178,7 @@ ComPtr<IErrorInfo> take_error_info() {
 
 void discard_last_error() {}
 
-bool set_process_dpi_awareness() { return !provider::os_call_fails("SetProcessDpiAwarenessContext"); }
+bool set_process_dpi_awareness() { return !test_hooks::os_call_fails("SetProcessDpiAwarenessContext"); }
 
 namespace detail {
 

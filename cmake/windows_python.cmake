@@ -1,0 +1,8 @@
+# CPython's portable headers for the cross build, with a Windows pyconfig.h in place of the host's.
+if(NOT VISTREL_HOST_PYTHON_INCLUDE OR NOT VISTREL_BUILD_PYTHON)
+  message(FATAL_ERROR "set VISTREL_HOST_PYTHON_INCLUDE (CPython's headers) and VISTREL_BUILD_PYTHON")
+endif()
+set(VISTREL_PYTHON_INCLUDE ${CMAKE_BINARY_DIR}/python-include)
+file(COPY ${VISTREL_HOST_PYTHON_INCLUDE}/ DESTINATION ${VISTREL_PYTHON_INCLUDE})
+configure_file(${PROJECT_SOURCE_DIR}/cmake/windows-pyconfig.h ${VISTREL_PYTHON_INCLUDE}/pyconfig.h COPYONLY)
+add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 UNICODE _UNICODE)
