@@ -8,9 +8,9 @@
 namespace vistrel {
 namespace {
 
-constexpr std::uint32_t kMonochrome = 1;
-constexpr std::uint32_t kColor = 2;
-constexpr std::uint32_t kMaskedColor = 4;
+constexpr std::uint32_t kMonochrome = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_MONOCHROME;
+constexpr std::uint32_t kColor = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR;
+constexpr std::uint32_t kMaskedColor = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_MASKED_COLOR;
 
 // Whether the shape's pitch and size describe rows that lie inside its buffer.
 bool shape_fits_buffer(const CursorState& c) {

@@ -43,7 +43,7 @@ Result<ComPtr<ID3D11Texture2D>> create_texture(ID3D11Device* device, const D3D11
     ComPtr<ID3D11Texture2D> texture;
     HRESULT hr = device->CreateTexture2D(&desc, nullptr, texture.put());
     if (FAILED(hr)) return failed_call(hr);
-    if (!texture) return Failure::hresult(0);
+    if (!texture) return Failure::no_object();
     return texture;
 }
 
@@ -61,45 +61,55 @@ DuplicationSession::~DuplicationSession() {
     frame_buffer = {};
 }
 
-Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
-                                                    bool cursor_enabled) {
-    ensure_dpi_awareness();
+namespace {
 
+// The adapter at `device_index` and its description.
+struct Adapter {
+    ComPtr<IDXGIAdapter1> adapter;
+    DXGI_ADAPTER_DESC1 desc{};
+};
+
+Result<Adapter> find_adapter(std::uint32_t device_index) {
     ComPtr<IDXGIFactory1> factory;
     HRESULT hr = CreateDXGIFactory1(iid_of<IDXGIFactory1>(), factory.put_void());
     if (FAILED(hr)) return failed_call(hr);
-    if (!factory) return Failure::hresult(0);
+    if (!factory) return Failure::no_object();
 
-    ComPtr<IDXGIAdapter1> adapter;
-    hr = factory->EnumAdapters1(device_index, adapter.put());
-    if (FAILED(hr) || !adapter) {
+    Adapter found;
+    hr = factory->EnumAdapters1(device_index, found.adapter.put());
+    if (FAILED(hr) || !found.adapter) {
         drop_error_info();
         return Failure::message("device index " + std::to_string(device_index) + " out of range");
     }
-
-    DXGI_ADAPTER_DESC1 adapter_desc{};
-    hr = adapter->GetDesc1(&adapter_desc);
+    hr = found.adapter->GetDesc1(&found.desc);
     if (FAILED(hr)) return failed_call(hr);
+    return found;
+}
 
-    DuplicationSession s;
+Status create_device(IDXGIAdapter1* adapter, DuplicationSession& s) {
     const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0};
-    hr = D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
-                           1, D3D11_SDK_VERSION, s.device.put(), nullptr, s.context.put());
+    HRESULT hr = D3D11CreateDevice(adapter, D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
+                                   1, D3D11_SDK_VERSION, s.device.put(), nullptr, s.context.put());
     if (FAILED(hr)) return failed_call(hr);
     if (!s.device) return Failure::message("D3D11CreateDevice returned no device");
     if (!s.context) return Failure::message("D3D11CreateDevice returned no context");
+    return Ok{};
+}
 
+// The output, its duplication on the session's device, and the duplication's mode.
+Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, DuplicationSession& s) {
     ComPtr<IDXGIOutput> output;
-    hr = adapter->EnumOutputs(output_index, output.put());
+    HRESULT hr = adapter->EnumOutputs(output_index, output.put());
     if (FAILED(hr) || !output) {
         drop_error_info();
         return Failure::message("output index " + std::to_string(output_index) + " out of range (HRESULT 0x" +
                                 hex8(FAILED(hr) ? hr : 0) + ")");
     }
-
     DXGI_OUTPUT_DESC output_desc{};
     hr = output->GetDesc(&output_desc);
     if (FAILED(hr)) return failed_call(hr);
+    s.desktop_left = output_desc.DesktopCoordinates.left;
+    s.desktop_top = output_desc.DesktopCoordinates.top;
 
     hr = output.query(s.output);
     if (FAILED(hr)) return failed_call(hr);
@@ -107,14 +117,19 @@ Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, 
 
     hr = s.output->DuplicateOutput(s.device.get(), s.duplication.put());
     if (FAILED(hr)) return failed_call(hr);
-    if (!s.duplication) return Failure::hresult(0);
+    if (!s.duplication) return Failure::no_object();
 
     DXGI_OUTDUPL_DESC duplication_desc{};
     s.duplication->GetDesc(&duplication_desc);
     s.width = duplication_desc.ModeDesc.Width;
     s.height = duplication_desc.ModeDesc.Height;
     s.rotation = static_cast<std::uint32_t>(duplication_desc.Rotation);
+    return Ok{};
+}
 
+// The GPU copy texture every acquired image lands in, its CPU-readable staging twin,
+// and the frame buffer, all of the duplication's size.
+Status create_frame_textures(DuplicationSession& s) {
     D3D11_TEXTURE2D_DESC desc = frame_texture_desc(s.width, s.height);
     auto gpu_copy = create_texture(s.device.get(), desc);
     if (!gpu_copy) return gpu_copy.take_failure();
@@ -125,16 +140,32 @@ Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, 
     auto staging = create_texture(s.device.get(), desc);
     if (!staging) return staging.take_failure();
     s.staging = std::move(staging).value();
-
     s.frame_buffer.assign(static_cast<std::size_t>(std::uint64_t{s.width} * s.height * 4), 0);
-    s.cursor_enabled = cursor_enabled;
-    s.adapter_luid = adapter_desc.AdapterLuid;
-    s.desktop_left = output_desc.DesktopCoordinates.left;
-    s.desktop_top = output_desc.DesktopCoordinates.top;
+    return Ok{};
+}
 
-    // Primes the GPU copy texture with the first desktop image and the cursor state with
-    // the first pointer; whatever these report is not open's business.
+// Primes the GPU copy texture with the first desktop image and the cursor state with
+// the first pointer; whatever these report is not open's business.
+void warm_up(DuplicationSession& s) {
     for (int i = 0; i < 2; ++i) (void)acquire_frame(s, 50);
+}
+
+}  // namespace
+
+Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
+                                                    bool cursor_enabled) {
+    ensure_dpi_awareness();
+    auto adapter = find_adapter(device_index);
+    if (!adapter) return adapter.take_failure();
+
+    DuplicationSession s;
+    s.cursor_enabled = cursor_enabled;
+    s.adapter_luid = adapter->desc.AdapterLuid;
+    if (Status device = create_device(adapter->adapter.get(), s); !device) return device.take_failure();
+    if (Status duplicated = duplicate_output(adapter->adapter.get(), output_index, s); !duplicated)
+        return duplicated.take_failure();
+    if (Status textures = create_frame_textures(s); !textures) return textures.take_failure();
+    warm_up(s);
     return s;
 }
 

@@ -18,7 +18,7 @@ Result<std::vector<AdapterEntry>> walk_adapters(WalkOptions options) {
     ComPtr<IDXGIFactory1> factory;
     HRESULT hr = CreateDXGIFactory1(iid_of<IDXGIFactory1>(), factory.put_void());
     if (FAILED(hr)) return failed_call(hr);
-    if (!factory) return Failure::hresult(0);
+    if (!factory) return Failure::no_object();
 
     std::vector<AdapterEntry> adapters;
     for (UINT i = 0;; ++i) {

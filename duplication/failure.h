@@ -24,6 +24,8 @@ public:
         f.error_info_ = std::move(error_info);
         return f;
     }
+    // A platform call that reported success but delivered no object.
+    static Failure no_object() { return hresult(S_OK); }
     static Failure closed() { return Failure(Kind::Closed); }
     static Failure iterator_active() { return Failure(Kind::IteratorActive); }
     static Failure deadline_expired() { return Failure(Kind::DeadlineExpired); }

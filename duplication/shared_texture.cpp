@@ -26,7 +26,7 @@ Status ensure_shared_texture(DuplicationSession& session) {
     ComPtr<ID3D11Texture2D> texture;
     HRESULT hr = session.device->CreateTexture2D(&desc, nullptr, texture.put());
     if (FAILED(hr)) return failed_call(hr);
-    if (!texture) return Failure::hresult(0);
+    if (!texture) return Failure::no_object();
     auto keyed_mutex = query<IDXGIKeyedMutex>(texture);
     if (!keyed_mutex) return keyed_mutex.take_failure();
     auto resource = query<IDXGIResource1>(texture);

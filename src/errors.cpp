@@ -119,8 +119,9 @@ PendingError failure_to_exception(Failure failure) {
     // The text is looked up before taking the lock: it may call into COM.
     std::string message = hresult_message(code, failure.error_info());
     ErrorClass cls = ErrorClass::CaptureError;
-    if (code == 0x887A0005u || code == 0x887A0007u) cls = ErrorClass::DeviceError;
-    if (code == 0x887A0026u) cls = ErrorClass::AccessLost;
+    const HRESULT hr = static_cast<HRESULT>(code);
+    if (hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) cls = ErrorClass::DeviceError;
+    if (hr == DXGI_ERROR_ACCESS_LOST) cls = ErrorClass::AccessLost;
 
     py::EnsureGil gil;
     PyObject* type = exception_class(cls);

@@ -42,6 +42,11 @@ constexpr HRESULT E_HANDLE = hresult_of(0x80070006u);
 constexpr HRESULT E_OUTOFMEMORY = hresult_of(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = hresult_of(0x80070057u);
 
+// A Win32 error code as an HRESULT of the Win32 facility.
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
+    return error == 0 ? S_OK : hresult_of((error & 0xFFFFu) | 0x80070000u);
+}
+
 struct LUID {
     DWORD LowPart;
     LONG HighPart;

@@ -1,6 +1,7 @@
 #include "src/capture/background.h"
 
 #include "duplication/frame.h"
+#include "src/capture/composite.h"
 #include "src/pacing/schedule.h"
 #include "src/py/gil.h"
 
@@ -53,10 +54,7 @@ Result<Pixels> crop(DuplicationSession& session, const Region& region, BufferPoo
     Pixels pixels = pool.take();
     Status read = read_region(session, region.left, region.top, region.right, region.bottom, pixels->data(), length);
     if (!read) return read.take_failure();
-    if (session.cursor_enabled)
-        composite_cursor(pixels->data(), length, static_cast<std::int32_t>(region.width()),
-                         static_cast<std::int32_t>(region.height()), static_cast<std::int32_t>(region.left),
-                         static_cast<std::int32_t>(region.top), session.cursor);
+    if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session.cursor);
     return pixels;
 }
 
@@ -122,7 +120,9 @@ BackgroundCapture spawn_capture(DuplicationSession session, CaptureParams params
     return background;
 }
 
-DuplicationSession stop_and_join(BackgroundCapture background) {
+DuplicationSession stop_and_join(std::optional<BackgroundCapture>& running) {
+    BackgroundCapture background = std::move(*running);
+    running.reset();
     background.shared->stop.store(true);
     background.shared->frame_event->set();
     bool completed;
@@ -149,18 +149,19 @@ std::uint64_t waiting_seq(CaptureShared& shared) {
     return shared.latest ? shared.latest->seq : 0;
 }
 
+std::optional<LatestFrame> take_newer(CaptureShared& shared, std::uint64_t seq) {
+    std::lock_guard lock(shared.latest_mutex);
+    if (!shared.latest || shared.latest->seq <= seq) return std::nullopt;
+    std::optional<LatestFrame> frame = std::move(shared.latest);
+    shared.latest.reset();
+    return frame;
+}
+
 WaitOutcome wait_for_frame(CaptureShared& shared, std::optional<std::uint64_t> timeout_ns) {
     std::optional<os::Instant> deadline;
     if (timeout_ns) deadline = add_ns(os::now(), *timeout_ns);
     for (;;) {
-        {
-            std::lock_guard lock(shared.latest_mutex);
-            if (shared.latest) {
-                LatestFrame frame = std::move(*shared.latest);
-                shared.latest.reset();
-                return frame;
-            }
-        }
+        if (auto frame = take_newer(shared, 0)) return std::move(*frame);
         if (shared.stop.load()) return Stopped{};
         if (auto text = thread_failure_text(shared)) return Failure::message(*text);
         auto limit = wait_limit_ms(os::now(), deadline);

@@ -78,13 +78,17 @@ struct BackgroundCapture {
 // released, not returned).
 BackgroundCapture spawn_capture(DuplicationSession session, CaptureParams params);
 
-// Sets the stop flag, wakes and joins the thread, and returns the session it hands back.
-// Releases the interpreter lock while it joins, so a thread converting its failure under
-// the lock cannot deadlock it. "capture thread panicked" when the thread ended abnormally.
-DuplicationSession stop_and_join(BackgroundCapture background);
+// Takes the capture out of `running` (left empty whatever happens), sets the stop flag,
+// wakes and joins the thread, and returns the session it hands back. Releases the
+// interpreter lock while it joins, so a thread converting its failure under the lock
+// cannot deadlock it. "capture thread panicked" when the thread ended abnormally.
+DuplicationSession stop_and_join(std::optional<BackgroundCapture>& running);
 
 struct Stopped {};
 using WaitOutcome = std::variant<LatestFrame, Stopped, Failure>;
+
+// Takes the frame waiting in the slot if it is newer than `seq` (0: any frame).
+std::optional<LatestFrame> take_newer(CaptureShared& shared, std::uint64_t seq);
 
 // Takes the next published frame, waiting up to `timeout_ns` (none: without limit).
 // Call without the interpreter lock. A failed thread gives a Message failure with its

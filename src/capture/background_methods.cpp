@@ -9,33 +9,6 @@
 
 namespace vistrel {
 
-std::optional<TakenSession> take_session_for_thread(CapturerState& state, const std::optional<RegionArg>& region) {
-    if (!state.session) {
-        raise_failure(Failure::closed());
-        return std::nullopt;
-    }
-    TakenSession taken{std::move(*state.session), state.region};
-    state.session.reset();
-    if (region) {
-        auto valid = validate_region(*region, taken.session.width, taken.session.height);
-        if (!valid) {
-            state.session.emplace(std::move(taken.session));
-            raise_failure(valid.take_failure());
-            return std::nullopt;
-        }
-        taken.region = valid.value();
-    }
-    return taken;
-}
-
-void discard_background(CapturerState& state) {
-    if (!state.background) return;
-    BackgroundCapture background = std::move(*state.background);
-    state.background.reset();  // taken out first: a panicked thread leaves no session
-    DuplicationSession returned = stop_and_join(std::move(background));
-    (void)returned;  // released here
-}
-
 PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"target_fps", "region", "video_mode", nullptr};
     PyObject *fps_arg = nullptr, *region_arg = nullptr, *video_arg = nullptr;
@@ -65,11 +38,7 @@ PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* capturer_stop(PyObject* self, PyObject*) {
     return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& state) -> PyObject* {
         if (!state.background) Py_RETURN_NONE;
-        BackgroundCapture background = std::move(*state.background);
-        state.background.reset();
-        DuplicationSession returned = stop_and_join(std::move(background));
-        state.session.reset();
-        state.session.emplace(std::move(returned));
+        state.session.emplace(stop_and_join(state.background));
         Py_RETURN_NONE;
     });
 }

@@ -1,5 +1,5 @@
-// The Capturer: the record behind the Python class, and the methods the capture files
-// add to it.
+// The Capturer: the record behind the Python class, its state transitions, and the
+// methods the capture files add to it.
 #pragma once
 
 #include <cstdint>
@@ -18,16 +18,33 @@ namespace vistrel {
 
 inline constexpr const char* kCapturerPath = "vistrel::capture::Capturer";
 
+// The Capturer's busy mark while a frames() iterator runs: set by one iterator and
+// cleared only by that one, so a closed iterator cannot clear a newer one's mark.
+class FramesBusy {
+public:
+    explicit operator bool() const { return holder_ != 0; }
+    // Marks the Capturer busy; the token clears it.
+    std::uint64_t mark() { return holder_ = ++last_token_; }
+    void clear(std::uint64_t token) {
+        if (holder_ == token) holder_ = 0;
+    }
+
+private:
+    std::uint64_t holder_ = 0;
+    std::uint64_t last_token_ = 0;
+};
+
 // The Capturer's fields. States follow from them: Ready (session), Detached (nothing),
 // Background (background), Iterating (frames_busy), Closed (closed).
 struct CapturerState {
     std::optional<DuplicationSession> session;     // absent while a capture thread holds it
-    std::shared_ptr<bool> frames_busy = std::make_shared<bool>(false);  // shared with FramesIter
-    Region region;                                 // the default region, fixed
+    std::shared_ptr<FramesBusy> frames_busy = std::make_shared<FramesBusy>();  // shared with FramesIter
+    Region region;                                 // the region captures read by default
+    bool region_is_default = true;                 // the whole output, following its size
     std::optional<BackgroundCapture> background;   // from start() to stop()/close()
     std::uint32_t device_idx = 0;
     std::uint32_t output_idx = 0;
-    std::uint32_t width = 0;     // as at construction; a reopened session does not change them
+    std::uint32_t width = 0;     // the latest session's
     std::uint32_t height = 0;
     std::uint32_t rotation = 0;
     bool cursor = true;
@@ -35,6 +52,9 @@ struct CapturerState {
 
     py::ThreadBinding binding;
     py::BorrowFlag borrow;
+
+    // Takes `opened` as the live session and its size as the Capturer's.
+    void adopt(DuplicationSession opened);
 };
 
 struct CapturerObject {
@@ -44,9 +64,17 @@ struct CapturerObject {
 
 inline CapturerState& capturer_state(PyObject* self) { return *reinterpret_cast<CapturerObject*>(self)->state; }
 
+// Opens a session with the interpreter lock released.
+Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor);
+
 // The live session, reopened when absent (after a frames() iterator finished with it).
 // Null with the exception set: closed, background mode, or the reopening's failure.
 DuplicationSession* ensure_session(CapturerState& state);
+
+// The region a capture on `session` reads: the given one, or the Capturer's, validated
+// against the session's size (the default region is always the whole output).
+Result<Region> capture_region(const CapturerState& state, const DuplicationSession& session,
+                              const std::optional<RegionArg>& given);
 
 // The session taken out for a capture thread, with the region the thread crops to.
 struct TakenSession {
@@ -62,7 +90,11 @@ std::optional<TakenSession> take_session_for_thread(CapturerState& state, const 
 // back. An internal fault ("capture thread panicked") leaves the Capturer without a session.
 void discard_background(CapturerState& state);
 
-// Methods defined beside their Part.
+// close(), __exit__ and deallocation: stop a background capture, release the session,
+// mark the Capturer closed.
+void close_capturer(CapturerState& state);
+
+// The capture methods, each in the file of its capture path.
 PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* capturer_stop(PyObject* self, PyObject* args);

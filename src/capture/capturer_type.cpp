@@ -16,35 +16,6 @@
 namespace vistrel {
 namespace {
 
-Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor) {
-    // Opening waits up to 100 ms for its warm-up frames: other threads run meanwhile.
-    py::ReleaseGil released;
-    return DuplicationSession::open(device, output, cursor);
-}
-
-}  // namespace
-
-DuplicationSession* ensure_session(CapturerState& state) {
-    if (state.closed) {
-        raise_failure(Failure::closed());
-        return nullptr;
-    }
-    if (state.session) return &*state.session;
-    if (state.background) {
-        PyErr_SetString(PyExc_RuntimeError, "Capturer is in background mode");
-        return nullptr;
-    }
-    auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor);
-    if (!opened) {
-        raise_failure(opened.take_failure());
-        return nullptr;
-    }
-    state.session.emplace(std::move(opened).value());
-    return &*state.session;
-}
-
-namespace {
-
 PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guarded(
         [&]() -> PyObject* {
@@ -73,13 +44,11 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
             auto state = std::make_unique<CapturerState>();
             state->region = effective;
+            state->region_is_default = !region;
             state->device_idx = device;
             state->output_idx = output;
-            state->width = session.width;
-            state->height = session.height;
-            state->rotation = session.rotation;
             state->cursor = cursor;
-            state->session.emplace(std::move(session));
+            state->adopt(std::move(session));
 
             auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
             PyObject* self = alloc(type, 0);
@@ -154,16 +123,11 @@ PyGetSetDef g_getset[] = {
 
 // --- close and the context manager ---
 
-// close() and __exit__: stop a background capture, release the session, mark closed.
-PyObject* close_capturer(CapturerState& s) {
-    discard_background(s);
-    s.session.reset();
-    s.closed = true;
-    Py_RETURN_NONE;
-}
-
 PyObject* capturer_close(PyObject* self, PyObject*) {
-    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) { return close_capturer(s); });
+    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
+        close_capturer(s);
+        Py_RETURN_NONE;
+    });
 }
 
 PyObject* capturer_enter(PyObject* self, PyObject*) {
@@ -177,8 +141,7 @@ PyObject* capturer_exit(PyObject* self, PyObject* args) {
     PyObject *exc_type = nullptr, *exc = nullptr, *tb = nullptr;
     if (!PyArg_ParseTuple(args, "OOO:__exit__", &exc_type, &exc, &tb)) return nullptr;
     return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
-        py::Ref none = py::Ref::steal(close_capturer(s));
-        if (!none) return nullptr;
+        close_capturer(s);
         Py_RETURN_FALSE;
     });
 }

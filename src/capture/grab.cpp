@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "src/capture/capturer.h"
+#include "src/capture/composite.h"
 #include "src/convert/convert_bgra.h"
 #include "src/convert/region_arg.h"
 #include "duplication/frame.h"
@@ -33,10 +34,7 @@ Result<Acquired> capture_into(DuplicationSession& session, std::uint32_t timeout
     if (format == PixelFormat::Bgra) {
         // Straight into the array: one copy per pixel.
         mapped->copy_rows(region.left, region.top, region.right, region.bottom, array, packed);
-        if (session.cursor_enabled)
-            composite_cursor(array, packed, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
-                             static_cast<std::int32_t>(region.left), static_cast<std::int32_t>(region.top),
-                             session.cursor);
+        if (session.cursor_enabled) composite_cursor(array, packed, region, session.cursor);
         return Acquired::NewFrame;
     }
     // Through the session's frame buffer (reused by every grab, only ever grown), a strip
@@ -48,11 +46,9 @@ Result<Acquired> capture_into(DuplicationSession& session, std::uint32_t timeout
     for (std::uint32_t y = 0; y < h; y += strip) {
         const std::uint32_t n = std::min(strip, h - y);
         const std::size_t strip_bytes = row_bytes * n;
-        mapped->copy_rows(region.left, region.top + y, region.right, region.top + y + n, rows, strip_bytes);
-        if (session.cursor_enabled)
-            composite_cursor(rows, strip_bytes, static_cast<std::int32_t>(w), static_cast<std::int32_t>(n),
-                             static_cast<std::int32_t>(region.left), static_cast<std::int32_t>(region.top + y),
-                             session.cursor);
+        const Region band{region.left, region.top + y, region.right, region.top + y + n};
+        mapped->copy_rows(band.left, band.top, band.right, band.bottom, rows, strip_bytes);
+        if (session.cursor_enabled) composite_cursor(rows, strip_bytes, band, session.cursor);
         convert_bgra(format, rows, strip_bytes, array + std::size_t{y} * w * channels, std::size_t{n} * w * channels,
                      w, n);
     }
@@ -67,45 +63,35 @@ PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOO:grab", const_cast<char**>(keywords), &timeout_arg, &fmt_arg,
                                      &region_arg))
         return nullptr;
-    return py::guarded(
-        [&]() -> PyObject* {
-            CapturerState& state = capturer_state(self);
-            if (!state.binding.check(kCapturerPath)) return nullptr;
-            py::ExclusiveBorrow borrow(state.borrow);
-            if (!borrow.ok()) return nullptr;
+    return with_capturer<py::ExclusiveBorrow>(self, [&](CapturerState& state) -> PyObject* {
+        std::uint32_t timeout_ms = 1000;
+        std::string fmt = "bgra";
+        std::optional<RegionArg> region_given;
+        if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
+        if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
+        if (!parse_region_arg(region_arg, region_given)) return nullptr;
 
-            std::uint32_t timeout_ms = 1000;
-            std::string fmt = "bgra";
-            std::optional<RegionArg> region_given;
-            if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
-            if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
-            if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (*state.frames_busy) return raise_failure(Failure::iterator_active());
+        auto format = parse_pixel_format(fmt);
+        if (!format) return raise_failure(format.take_failure());
+        DuplicationSession* session = ensure_session(state);
+        if (!session) return nullptr;
+        auto region = capture_region(state, *session, region_given);
+        if (!region) return raise_failure(region.take_failure());
 
-            if (*state.frames_busy) return raise_failure(Failure::iterator_active());
-            auto format = parse_pixel_format(fmt);
-            if (!format) return raise_failure(format.take_failure());
-            DuplicationSession* session = ensure_session(state);
-            if (!session) return nullptr;
-            Region region = state.region;
-            if (region_given) {
-                auto valid = validate_region(*region_given, session->width, session->height);
-                if (!valid) return raise_failure(valid.take_failure());
-                region = valid.value();
-            }
-
-            std::uint8_t* memory = nullptr;
-            py::Ref array = py::new_uint8_array(region.height(), region.width(), channel_count(format.value()), &memory);
-            if (!array) return nullptr;
-            std::optional<Result<Acquired>> outcome;
-            {
-                py::ReleaseGil released;
-                outcome.emplace(capture_into(*session, timeout_ms, region, format.value(), memory));
-            }
-            if (!*outcome) return raise_failure(outcome->take_failure());
-            if (outcome->value() == Acquired::NoNewFrame) Py_RETURN_NONE;
-            return array.release();
-        },
-        static_cast<PyObject*>(nullptr));
+        std::uint8_t* memory = nullptr;
+        py::Ref array =
+            py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
+        if (!array) return nullptr;
+        std::optional<Result<Acquired>> outcome;
+        {
+            py::ReleaseGil released;
+            outcome.emplace(capture_into(*session, timeout_ms, region.value(), format.value(), memory));
+        }
+        if (!*outcome) return raise_failure(outcome->take_failure());
+        if (outcome->value() == Acquired::NoNewFrame) Py_RETURN_NONE;
+        return array.release();
+    });
 }
 
 }  // namespace vistrel

@@ -33,7 +33,7 @@ GpuGrab grab_into_shared(DuplicationSession& session, std::uint32_t timeout_ms) 
     std::uint32_t error = 0;
     HANDLE duplicate = os::duplicate_handle(session.shared.handle.get(), error);
     if (!duplicate) {
-        out.failure.emplace(Failure::hresult(static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu))));
+        out.failure.emplace(Failure::hresult(HRESULT_FROM_WIN32(error)));
         return out;
     }
     out.handle = os::KernelHandle(duplicate);

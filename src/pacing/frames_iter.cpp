@@ -28,7 +28,8 @@ struct FramesIterState {
     std::uint64_t period = 0;
     std::uint64_t timeout_ns = 0;  // bounds the wait for the first frame only
     std::shared_ptr<CaptureShared> shared;
-    std::shared_ptr<bool> frames_busy;  // the Capturer's cell
+    std::shared_ptr<FramesBusy> frames_busy;  // the Capturer's mark
+    std::uint64_t busy_token = 0;             // this iterator's claim on it
     std::optional<BackgroundCapture> background;
     std::uint64_t next_slot = 0;
     Region region;
@@ -58,15 +59,12 @@ PyObject* with_iterator(PyObject* self, Body&& body) {
 void close_iterator(FramesIterState& s) {
     if (!s.closed) {
         s.closed = true;
+        s.frames_busy->clear(s.busy_token);  // even if the join reports a panicked thread
         if (s.background) {
-            BackgroundCapture background = std::move(*s.background);
-            s.background.reset();
-            *s.frames_busy = false;  // even if the join reports a panicked thread
-            DuplicationSession released = stop_and_join(std::move(background));
+            DuplicationSession released = stop_and_join(s.background);
             (void)released;  // not returned to the Capturer
         }
     }
-    *s.frames_busy = false;
 }
 
 // Which frame serves the slot: a new one, a repeat, or a failure to raise.
@@ -93,16 +91,11 @@ Choice choose_frame(FramesIterState& s) {
         }
         return choice;
     }
-    {
-        std::lock_guard lock(s.shared->latest_mutex);
-        if (s.shared->latest && s.shared->latest->seq > s.last_seq) {
-            choice.pixels = std::move(s.shared->latest->pixels);
-            choice.seq = s.shared->latest->seq;
-            choice.fresh = true;
-            s.shared->latest.reset();
-        }
-    }
-    if (!choice.fresh) {
+    if (auto newer = take_newer(*s.shared, s.last_seq)) {
+        choice.pixels = std::move(newer->pixels);
+        choice.seq = newer->seq;
+        choice.fresh = true;
+    } else {
         // A thread that failed delivers nothing more: say so rather than repeat forever.
         if (auto text = thread_failure_text(*s.shared)) {
             choice.failure = Failure::message(*text);
@@ -252,7 +245,6 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!taken) return nullptr;
         const Region region = taken->region;
         BackgroundCapture background = spawn_capture(std::move(taken->session), {0, region, false});
-        *capturer.frames_busy = true;
 
         auto state = std::make_unique<FramesIterState>();
         state->schedule_start = os::now();
@@ -261,6 +253,7 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         state->timeout_ns = std::uint64_t{timeout_ms} * 1000000u;
         state->shared = background.shared;
         state->frames_busy = capturer.frames_busy;
+        state->busy_token = capturer.frames_busy->mark();
         state->background.emplace(std::move(background));
         state->region = region;
         state->fps = fps;

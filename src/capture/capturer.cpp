@@ -1,0 +1,80 @@
+// The Capturer's state transitions: opening and reopening its session, the region a
+// capture reads, handing the session to a capture thread and taking it back, closing.
+#include "src/capture/capturer.h"
+
+#include "src/errors.h"
+#include "src/py/gil.h"
+
+namespace vistrel {
+
+Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor) {
+    // Opening waits up to 100 ms for its warm-up frames: other threads run meanwhile.
+    py::ReleaseGil released;
+    return DuplicationSession::open(device, output, cursor);
+}
+
+void CapturerState::adopt(DuplicationSession opened) {
+    width = opened.width;
+    height = opened.height;
+    rotation = opened.rotation;
+    // The default region is the whole output, whatever size the output has now.
+    if (region_is_default) region = Region::whole(width, height);
+    session.emplace(std::move(opened));
+}
+
+DuplicationSession* ensure_session(CapturerState& state) {
+    if (state.closed) {
+        raise_failure(Failure::closed());
+        return nullptr;
+    }
+    if (state.session) return &*state.session;
+    if (state.background) {
+        PyErr_SetString(PyExc_RuntimeError, "Capturer is in background mode");
+        return nullptr;
+    }
+    auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor);
+    if (!opened) {
+        raise_failure(opened.take_failure());
+        return nullptr;
+    }
+    state.adopt(std::move(opened).value());
+    return &*state.session;
+}
+
+Result<Region> capture_region(const CapturerState& state, const DuplicationSession& session,
+                              const std::optional<RegionArg>& given) {
+    if (given) return validate_region(*given, session.width, session.height);
+    if (state.region_is_default) return Region::whole(session.width, session.height);
+    // A region the caller chose may no longer fit a session reopened at another size.
+    const Region& r = state.region;
+    return validate_region({r.left, r.top, r.right, r.bottom}, session.width, session.height);
+}
+
+std::optional<TakenSession> take_session_for_thread(CapturerState& state, const std::optional<RegionArg>& region) {
+    if (!state.session) {
+        raise_failure(Failure::closed());
+        return std::nullopt;
+    }
+    auto valid = capture_region(state, *state.session, region);
+    if (!valid) {
+        raise_failure(valid.take_failure());
+        return std::nullopt;
+    }
+    TakenSession taken{std::move(*state.session), valid.value()};
+    state.session.reset();
+    return taken;
+}
+
+void discard_background(CapturerState& state) {
+    if (!state.background) return;
+    DuplicationSession returned = stop_and_join(state.background);
+    (void)returned;  // released here
+}
+
+void close_capturer(CapturerState& state) {
+    discard_background(state);
+    state.session.reset();
+    state.closed = true;
+}
+
+}  // namespace vistrel
