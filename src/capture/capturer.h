@@ -11,12 +11,10 @@
 #include "src/convert/region.h"
 #include "src/convert/region_arg.h"
 #include "src/py/binding.h"
-#include "src/py/heap_type.h"
+#include "src/py/bound_class.h"
 #include "src/py/python.h"
 
 namespace vistrel {
-
-inline constexpr const char* kCapturerPath = "vistrel::capture::Capturer";
 
 // The Capturer's busy mark while a frames() iterator runs: set by one iterator and
 // cleared only by that one, so a closed iterator cannot clear a newer one's mark.
@@ -57,13 +55,6 @@ struct CapturerState {
     void adopt(DuplicationSession opened);
 };
 
-struct CapturerObject {
-    PyObject_HEAD
-    CapturerState* state;  // owned; leaked if the object dies on another thread
-};
-
-inline CapturerState& capturer_state(PyObject* self) { return *reinterpret_cast<CapturerObject*>(self)->state; }
-
 // Opens a session with the interpreter lock released.
 Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor);
 
@@ -90,9 +81,18 @@ std::optional<TakenSession> take_session_for_thread(CapturerState& state, const 
 // back. An internal fault ("capture thread panicked") leaves the Capturer without a session.
 void discard_background(CapturerState& state);
 
-// close(), __exit__ and deallocation: stop a background capture, release the session,
-// mark the Capturer closed.
+// close() and __exit__: stop a background capture, release the session, mark the
+// Capturer closed.
 void close_capturer(CapturerState& state);
+
+struct CapturerClass {
+    using State = CapturerState;
+    static constexpr const char* kPath = "vistrel::capture::Capturer";
+    static void close(CapturerState& state) { close_capturer(state); }
+    // No capture thread outlives its Capturer: deallocation stops it as close() does.
+    static void finalise(CapturerState& state) { discard_background(state); }
+};
+using Capturer = py::BoundClass<CapturerClass>;
 
 // The capture methods, each in the file of its capture path.
 PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs);
@@ -106,7 +106,7 @@ PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs);
 // Runs `body(state)` with the Capturer checked and borrowed (see py::use_bound).
 template <class Borrow, class Body>
 auto with_capturer(PyObject* self, Body&& body) {
-    return py::use_bound<Borrow>(&capturer_state(self), kCapturerPath, std::forward<Body>(body));
+    return Capturer::use<Borrow>(self, std::forward<Body>(body));
 }
 
 }  // namespace vistrel

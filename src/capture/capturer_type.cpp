@@ -11,6 +11,7 @@
 #include "src/py/entry.h"
 #include "src/py/gil.h"
 #include "src/py/heap_type.h"
+#include "src/py/method.h"
 #include "src/py/text.h"
 
 namespace vistrel {
@@ -50,19 +51,9 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             state->cursor = cursor;
             state->adopt(std::move(session));
 
-            auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-            PyObject* self = alloc(type, 0);
-            if (!self) return nullptr;
-            reinterpret_cast<CapturerObject*>(self)->state = state.release();
-            return self;
+            return Capturer::create(type, state);
         },
         static_cast<PyObject*>(nullptr));
-}
-
-void capturer_dealloc(PyObject* self) {
-    // No capture thread outlives its Capturer: deallocation stops it as close() does.
-    py::dealloc_bound<CapturerState>(self, reinterpret_cast<CapturerObject*>(self)->state, kCapturerPath,
-                                     discard_background);
 }
 
 PyObject* capturer_repr(PyObject* self) {
@@ -121,31 +112,6 @@ PyGetSetDef g_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// --- close and the context manager ---
-
-PyObject* capturer_close(PyObject* self, PyObject*) {
-    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
-        close_capturer(s);
-        Py_RETURN_NONE;
-    });
-}
-
-PyObject* capturer_enter(PyObject* self, PyObject*) {
-    return with_capturer<py::SharedBorrow>(self, [self](CapturerState&) -> PyObject* {
-        Py_INCREF(self);
-        return self;
-    });
-}
-
-PyObject* capturer_exit(PyObject* self, PyObject* args) {
-    PyObject *exc_type = nullptr, *exc = nullptr, *tb = nullptr;
-    if (!PyArg_ParseTuple(args, "OOO:__exit__", &exc_type, &exc, &tb)) return nullptr;
-    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
-        close_capturer(s);
-        Py_RETURN_FALSE;
-    });
-}
-
 // --- _debug_cursor ---
 
 bool put(PyObject* dict, const char* key, PyObject* value) {
@@ -177,24 +143,19 @@ PyObject* capturer_debug_cursor(PyObject* self, PyObject*) {
     });
 }
 
-template <class F>
-PyCFunction method(F* function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef g_methods[] = {
-    {"grab", method(&capturer_grab), METH_VARARGS | METH_KEYWORDS,
+    {"grab", py::method(&capturer_grab), METH_VARARGS | METH_KEYWORDS,
      "grab($self, timeout_ms=1000, fmt=\"bgra\", region=None)\n--\n\n"
      "One-shot capture. Returns a (H, W, C) uint8 ndarray, or None on WAIT_TIMEOUT."},
-    {"grab_gpu", method(&capturer_grab_gpu), METH_VARARGS | METH_KEYWORDS,
+    {"grab_gpu", py::method(&capturer_grab_gpu), METH_VARARGS | METH_KEYWORDS,
      "grab_gpu($self, timeout_ms=1000)\n--\n\n"
      "Zero-copy GPU mode. Returns a `GpuTexture` opaque handle, or None on timeout."},
-    {"start", method(&capturer_start), METH_VARARGS | METH_KEYWORDS,
+    {"start", py::method(&capturer_start), METH_VARARGS | METH_KEYWORDS,
      "start($self, target_fps=60, region=None, video_mode=False)\n--\n\n"
      "Spawn a background capture thread fed by AcquireNextFrame.\n"
      "Subsequent calls to get_latest_frame() block until a new frame arrives."},
     {"stop", capturer_stop, METH_NOARGS, "stop($self)\n--\n\n"},
-    {"get_latest_frame", method(&capturer_get_latest_frame), METH_VARARGS | METH_KEYWORDS,
+    {"get_latest_frame", py::method(&capturer_get_latest_frame), METH_VARARGS | METH_KEYWORDS,
      "get_latest_frame($self, timeout_ms=None)\n--\n\n"
      "Blocking read of the latest published frame. Always BGRA in v0.0.3."},
     {"_debug_publish_seq", capturer_debug_publish_seq, METH_NOARGS,
@@ -204,16 +165,16 @@ PyMethodDef g_methods[] = {
      "the bottleneck at rate Y\" when diagnosing pacing issues. Only\n"
      "meaningful while a background capture (`start()` or `frames()`) is\n"
      "running; returns 0 otherwise."},
-    {"frames", method(&capturer_frames), METH_VARARGS | METH_KEYWORDS,
+    {"frames", py::method(&capturer_frames), METH_VARARGS | METH_KEYWORDS,
      "frames($self, fps, fmt=\"bgra\", region=None, timeout_ms=5000)\n--\n\n"
      "Paced CFR iterator yielding (ndarray, slot_wallclock_seconds)."},
     {"_debug_cursor", capturer_debug_cursor, METH_NOARGS,
      "_debug_cursor($self)\n--\n\n"
      "DEBUG: read the current cursor state (visibility, position, shape kind).\n"
      "Returns a dict for inspecting what the duplication has reported so far."},
-    {"close", capturer_close, METH_NOARGS, "close($self)\n--\n\n"},
-    {"__enter__", capturer_enter, METH_NOARGS, "__enter__($self)\n--\n\n"},
-    {"__exit__", capturer_exit, METH_VARARGS, "__exit__($self, _exc_type, _exc, _tb)\n--\n\n"},
+    Capturer::close_method("close($self)\n--\n\n"),
+    Capturer::enter_method(),
+    Capturer::exit_method(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -222,7 +183,7 @@ PyType_Slot g_slots[] = {
      const_cast<char*>("Capturer(output=0, *, cursor=True, region=None, device=0)\n--\n\n"
                        "Capturer is the user-facing pyclass. Holds the live D3D11 state and orchestrates grabs.")},
     {Py_tp_new, reinterpret_cast<void*>(&capturer_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&capturer_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&Capturer::dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&capturer_repr)},
     {Py_tp_getset, g_getset},
     {Py_tp_methods, g_methods},
@@ -231,7 +192,7 @@ PyType_Slot g_slots[] = {
 
 PyType_Spec g_spec = {
     .name = "vistrel._vistrel.Capturer",
-    .basicsize = sizeof(CapturerObject),
+    .basicsize = sizeof(Capturer::Object),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = g_slots,

@@ -6,13 +6,11 @@
 
 #include "src/gpu/gpu_texture_type.h"
 #include "src/py/binding.h"
-#include "src/py/heap_type.h"
+#include "src/py/bound_class.h"
 #include "src/py/text.h"
 
 namespace vistrel {
 namespace {
-
-constexpr const char* kGpuTexturePath = "vistrel::gpu::GpuTexture";
 
 struct GpuTextureState {
     os::KernelHandle shared_handle;  // this object's own duplicate
@@ -26,27 +24,24 @@ struct GpuTextureState {
     py::BorrowFlag borrow;
 };
 
-struct GpuTextureObject {
-    PyObject_HEAD
-    GpuTextureState* state;  // owned; leaked if the object dies on another thread
-};
-
-GpuTextureState& texture_state(PyObject* self) { return *reinterpret_cast<GpuTextureObject*>(self)->state; }
-
-template <class Borrow, class Body>
-PyObject* with_texture(PyObject* self, Body&& body) {
-    return py::use_bound<Borrow>(&texture_state(self), kGpuTexturePath, std::forward<Body>(body));
-}
-
 void close_texture(GpuTextureState& s) {
     if (!s.closed.exchange(true)) s.shared_handle.reset();
 }
+
+struct GpuTextureClass {
+    using State = GpuTextureState;
+    static constexpr const char* kPath = "vistrel::gpu::GpuTexture";
+    static void close(GpuTextureState& s) { close_texture(s); }
+    // A texture dropped without close() closes its handle: handles do not leak until exit.
+    static void finalise(GpuTextureState& s) { close_texture(s); }
+};
+using GpuTexture = py::BoundClass<GpuTextureClass>;
 
 enum class Field { SharedHandle, Luid, Format, Width, Height, AcquireKey, ReleaseKey };
 
 PyObject* get_field(PyObject* self, void* closure) {
     const auto field = static_cast<Field>(reinterpret_cast<std::intptr_t>(closure));
-    return with_texture<py::SharedBorrow>(self, [field](GpuTextureState& s) -> PyObject* {
+    return GpuTexture::use<py::SharedBorrow>(self, [field](GpuTextureState& s) -> PyObject* {
         switch (field) {
             case Field::SharedHandle:
                 if (s.closed.load()) {
@@ -84,7 +79,7 @@ PyGetSetDef g_getset[] = {
 };
 
 PyObject* texture_repr(PyObject* self) {
-    return with_texture<py::SharedBorrow>(self, [](GpuTextureState& s) -> PyObject* {
+    return GpuTexture::use<py::SharedBorrow>(self, [](GpuTextureState& s) -> PyObject* {
         char text[160];
         std::snprintf(text, sizeof text, "<vistrel.GpuTexture %" PRIu32 "x%" PRIu32 " BGRA8 handle=0x%" PRIXPTR
                       " luid=(%" PRIu32 ", %" PRId32 ")>",
@@ -94,39 +89,10 @@ PyObject* texture_repr(PyObject* self) {
     });
 }
 
-PyObject* texture_close(PyObject* self, PyObject*) {
-    return with_texture<py::ExclusiveBorrow>(self, [](GpuTextureState& s) -> PyObject* {
-        close_texture(s);
-        Py_RETURN_NONE;
-    });
-}
-
-PyObject* texture_enter(PyObject* self, PyObject*) {
-    return with_texture<py::SharedBorrow>(self, [self](GpuTextureState&) -> PyObject* {
-        Py_INCREF(self);
-        return self;
-    });
-}
-
-PyObject* texture_exit(PyObject* self, PyObject* args) {
-    PyObject *exc_type = nullptr, *exc = nullptr, *tb = nullptr;
-    if (!PyArg_ParseTuple(args, "OOO:__exit__", &exc_type, &exc, &tb)) return nullptr;
-    return with_texture<py::ExclusiveBorrow>(self, [](GpuTextureState& s) -> PyObject* {
-        close_texture(s);
-        Py_RETURN_FALSE;
-    });
-}
-
-// A texture dropped without close() closes its handle: handles do not leak until exit.
-void texture_dealloc(PyObject* self) {
-    py::dealloc_bound<GpuTextureState>(self, reinterpret_cast<GpuTextureObject*>(self)->state, kGpuTexturePath,
-                                       close_texture);
-}
-
 PyMethodDef g_methods[] = {
-    {"close", texture_close, METH_NOARGS, "close($self)\n--\n\n"},
-    {"__enter__", texture_enter, METH_NOARGS, "__enter__($self)\n--\n\n"},
-    {"__exit__", texture_exit, METH_VARARGS, "__exit__($self, _exc_type, _exc, _tb)\n--\n\n"},
+    GpuTexture::close_method("close($self)\n--\n\n"),
+    GpuTexture::enter_method(),
+    GpuTexture::exit_method(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -134,7 +100,7 @@ PyMethodDef g_methods[] = {
 PyType_Slot g_slots[] = {
     {Py_tp_doc, const_cast<char*>("Public Python object handed to the consumer.")},
     {Py_tp_new, reinterpret_cast<void*>(&py::refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&texture_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&GpuTexture::dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(&texture_repr)},
     {Py_tp_getset, g_getset},
     {Py_tp_methods, g_methods},
@@ -143,7 +109,7 @@ PyType_Slot g_slots[] = {
 
 PyType_Spec g_spec = {
     .name = "vistrel._vistrel.GpuTexture",
-    .basicsize = sizeof(GpuTextureObject),
+    .basicsize = sizeof(GpuTexture::Object),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = g_slots,
@@ -162,12 +128,7 @@ PyObject* new_gpu_texture(os::KernelHandle handle, LUID luid, std::uint32_t widt
     state->luid = luid;
     state->width = width;
     state->height = height;
-    PyTypeObject* type = gpu_texture_type();
-    if (!type) return nullptr;
-    PyObject* self = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc))(type, 0);
-    if (!self) return nullptr;
-    reinterpret_cast<GpuTextureObject*>(self)->state = state.release();
-    return self;
+    return GpuTexture::create(gpu_texture_type(), state);
 }
 
 }  // namespace vistrel

@@ -10,13 +10,11 @@
 #include "src/pacing/schedule.h"
 #include "src/py/args.h"
 #include "src/py/gil.h"
-#include "src/py/heap_type.h"
+#include "src/py/bound_class.h"
 #include "src/py/numpy_api.h"
 
 namespace vistrel {
 namespace {
-
-constexpr const char* kFramesIterPath = "vistrel::pacing::FramesIter";
 
 // The end of each slot wait is spent polling the clock rather than sleeping: a timer
 // wakes its thread up to tens of microseconds late, which would show in every slot.
@@ -43,18 +41,6 @@ struct FramesIterState {
     py::BorrowFlag borrow;
 };
 
-struct FramesIterObject {
-    PyObject_HEAD
-    FramesIterState* state;  // owned; leaked if the object dies on another thread
-};
-
-FramesIterState& iter_state(PyObject* self) { return *reinterpret_cast<FramesIterObject*>(self)->state; }
-
-template <class Borrow, class Body>
-PyObject* with_iterator(PyObject* self, Body&& body) {
-    return py::use_bound<Borrow>(&iter_state(self), kFramesIterPath, std::forward<Body>(body));
-}
-
 // close(), __exit__ and deallocation: stop the thread, release its session, free the Capturer.
 void close_iterator(FramesIterState& s) {
     if (!s.closed) {
@@ -66,6 +52,14 @@ void close_iterator(FramesIterState& s) {
         }
     }
 }
+
+struct FramesIterClass {
+    using State = FramesIterState;
+    static constexpr const char* kPath = "vistrel::pacing::FramesIter";
+    static void close(FramesIterState& s) { close_iterator(s); }
+    static void finalise(FramesIterState& s) { close_iterator(s); }
+};
+using FramesIter = py::BoundClass<FramesIterClass>;
 
 // Which frame serves the slot: a new one, a repeat, or a failure to raise.
 struct Choice {
@@ -107,7 +101,7 @@ Choice choose_frame(FramesIterState& s) {
 }
 
 PyObject* iter_next(PyObject* self) {
-    return with_iterator<py::ExclusiveBorrow>(self, [](FramesIterState& s) -> PyObject* {
+    return FramesIter::use<py::ExclusiveBorrow>(self, [](FramesIterState& s) -> PyObject* {
         if (s.closed) return nullptr;  // StopIteration
         const std::uint64_t k = s.next_slot;
         const os::Instant due = due_time(s.schedule_start, k, s.period);
@@ -153,49 +147,19 @@ PyObject* iter_next(PyObject* self) {
     });
 }
 
-PyObject* iter_self(PyObject* self) {
-    return with_iterator<py::SharedBorrow>(self, [self](FramesIterState&) -> PyObject* {
-        Py_INCREF(self);
-        return self;
-    });
-}
-
-PyObject* iter_enter(PyObject* self, PyObject*) { return iter_self(self); }
-
-PyObject* iter_close(PyObject* self, PyObject*) {
-    return with_iterator<py::ExclusiveBorrow>(self, [](FramesIterState& s) -> PyObject* {
-        close_iterator(s);
-        Py_RETURN_NONE;
-    });
-}
-
-PyObject* iter_exit(PyObject* self, PyObject* args) {
-    PyObject *exc_type = nullptr, *exc = nullptr, *tb = nullptr;
-    if (!PyArg_ParseTuple(args, "OOO:__exit__", &exc_type, &exc, &tb)) return nullptr;
-    return with_iterator<py::ExclusiveBorrow>(self, [](FramesIterState& s) -> PyObject* {
-        close_iterator(s);
-        Py_RETURN_FALSE;
-    });
-}
-
-void iter_dealloc(PyObject* self) {
-    py::dealloc_bound<FramesIterState>(self, reinterpret_cast<FramesIterObject*>(self)->state, kFramesIterPath,
-                                       close_iterator);
-}
-
 PyMethodDef g_methods[] = {
-    {"close", iter_close, METH_NOARGS,
-     "close($self)\n--\n\nExplicit close \xe2\x80\x94 wind down bg thread, release Capturer busy flag."},
-    {"__enter__", iter_enter, METH_NOARGS, "__enter__($self)\n--\n\n"},
-    {"__exit__", iter_exit, METH_VARARGS, "__exit__($self, _exc_type, _exc, _tb)\n--\n\n"},
+    FramesIter::close_method(
+        "close($self)\n--\n\nExplicit close \xe2\x80\x94 wind down bg thread, release Capturer busy flag."),
+    FramesIter::enter_method(),
+    FramesIter::exit_method(),
     {nullptr, nullptr, 0, nullptr},
 };
 
 // Only Capturer.frames() makes iterators; the class has no docstring.
 PyType_Slot g_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&py::refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&iter_dealloc)},
-    {Py_tp_iter, reinterpret_cast<void*>(&iter_self)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&FramesIter::dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(&FramesIter::iter)},
     {Py_tp_iternext, reinterpret_cast<void*>(&iter_next)},
     {Py_tp_methods, g_methods},
     {0, nullptr},
@@ -203,7 +167,7 @@ PyType_Slot g_slots[] = {
 
 PyType_Spec g_spec = {
     .name = "vistrel._vistrel.FramesIter",
-    .basicsize = sizeof(FramesIterObject),
+    .basicsize = sizeof(FramesIter::Object),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = g_slots,
@@ -259,14 +223,11 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         state->fps = fps;
         state->format = format.value();
 
-        PyTypeObject* type = frames_iter_type();
-        PyObject* iterator = type ? reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc))(type, 0) : nullptr;
+        PyObject* iterator = FramesIter::create(frames_iter_type(), state);
         if (!iterator) {
             py::ErrorGuard pending;  // tearing down joins a thread; the error stays for the caller
             close_iterator(*state);
-            return nullptr;
         }
-        reinterpret_cast<FramesIterObject*>(iterator)->state = state.release();
         return iterator;
     });
 }
