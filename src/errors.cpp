@@ -19,18 +19,25 @@ struct ClassSlot {
 constexpr std::size_t kModuleClasses = 6;  // CaptureError .. InternalFault
 std::array<ClassSlot, kModuleClasses> g_classes;
 
-struct ClassSpec {
+// The module's classes by ErrorClass value, with their qualified names.
+struct ModuleClass {
+    ErrorClass cls;
     const char* name;
-    ErrorClass base;  // CaptureError for the subclasses; itself for the roots
 };
-constexpr ClassSpec kSpecs[kModuleClasses] = {
-    {"_vistrel.CaptureError", ErrorClass::CaptureError},
-    {"_vistrel.DeviceError", ErrorClass::CaptureError},
-    {"_vistrel.DuplicationError", ErrorClass::CaptureError},
-    {"_vistrel.AccessLost", ErrorClass::CaptureError},
-    {"_vistrel.CaptureTimeout", ErrorClass::CaptureError},
-    {"_vistrel.InternalFault", ErrorClass::InternalFault},
+constexpr ModuleClass kModuleClassNames[kModuleClasses] = {
+    {ErrorClass::CaptureError, "_vistrel.CaptureError"},
+    {ErrorClass::DeviceError, "_vistrel.DeviceError"},
+    {ErrorClass::DuplicationError, "_vistrel.DuplicationError"},
+    {ErrorClass::AccessLost, "_vistrel.AccessLost"},
+    {ErrorClass::CaptureTimeout, "_vistrel.CaptureTimeout"},
+    {ErrorClass::InternalFault, "_vistrel.InternalFault"},
 };
+constexpr bool indexed_by_class() {
+    for (std::size_t i = 0; i < kModuleClasses; ++i)
+        if (static_cast<std::size_t>(kModuleClassNames[i].cls) != i) return false;
+    return true;
+}
+static_assert(indexed_by_class(), "the class table is indexed by ErrorClass");
 
 const char* const kInternalFaultDoc =
     "An internal fault of _vistrel: a condition that correct use does not reach.";
@@ -48,7 +55,7 @@ PyObject* create_class(ErrorClass cls) {
         base = exception_class(ErrorClass::CaptureError);
         if (!base) return nullptr;
     }
-    return PyErr_NewExceptionWithDoc(kSpecs[index].name, doc, base, nullptr);
+    return PyErr_NewExceptionWithDoc(kModuleClassNames[index].name, doc, base, nullptr);
 }
 
 }  // namespace
@@ -148,23 +155,18 @@ PyObject* raise_failure(Failure failure) {
 }
 
 PendingError::PendingError(py::Ref type, py::Ref value, py::Ref traceback)
-    : type_(type.release()), value_(value.release()), traceback_(traceback.release()) {}
+    : type_(std::move(type)), value_(std::move(value)), traceback_(std::move(traceback)) {}
 
-PendingError::PendingError(PendingError&& other) noexcept
-    : class_(other.class_),
-      message_(std::move(other.message_)),
-      type_(std::exchange(other.type_, nullptr)),
-      value_(std::exchange(other.value_, nullptr)),
-      traceback_(std::exchange(other.traceback_, nullptr)) {}
+PendingError::PendingError(PendingError&& other) noexcept = default;
 
 PendingError& PendingError::operator=(PendingError&& other) noexcept {
     if (this != &other) {
-        drop_references();
+        drop_references();  // our references go under the lock; the moved ones are null afterwards
         class_ = other.class_;
         message_ = std::move(other.message_);
-        type_ = std::exchange(other.type_, nullptr);
-        value_ = std::exchange(other.value_, nullptr);
-        traceback_ = std::exchange(other.traceback_, nullptr);
+        type_ = std::move(other.type_);
+        value_ = std::move(other.value_);
+        traceback_ = std::move(other.traceback_);
     }
     return *this;
 }
@@ -174,15 +176,14 @@ PendingError::~PendingError() { drop_references(); }
 void PendingError::drop_references() {
     if (!type_ && !value_ && !traceback_) return;
     py::EnsureGil gil;
-    Py_XDECREF(std::exchange(type_, nullptr));
-    Py_XDECREF(std::exchange(value_, nullptr));
-    Py_XDECREF(std::exchange(traceback_, nullptr));
+    type_ = {};
+    value_ = {};
+    traceback_ = {};
 }
 
 void PendingError::raise() {
     if (type_) {
-        PyErr_Restore(std::exchange(type_, nullptr), std::exchange(value_, nullptr),
-                      std::exchange(traceback_, nullptr));
+        PyErr_Restore(type_.release(), value_.release(), traceback_.release());  // steals all three
         return;
     }
     PyObject* cls = exception_class(class_);
@@ -192,7 +193,7 @@ void PendingError::raise() {
 }
 
 std::string PendingError::rendered() const {
-    PyObject* type = type_ ? type_ : exception_class(class_);
+    PyObject* type = type_ ? type_.get() : exception_class(class_);
     std::string name = "?";
     if (type) {
         py::Ref qualified = py::Ref::steal(PyObject_GetAttrString(type, "__qualname__"));
@@ -200,7 +201,7 @@ std::string PendingError::rendered() const {
     }
     PyErr_Clear();
     if (!type_) return name + ": " + message_;
-    py::Ref s = py::Ref::steal(value_ ? PyObject_Str(value_) : nullptr);
+    py::Ref s = py::Ref::steal(value_ ? PyObject_Str(value_.get()) : nullptr);
     if (!s) {
         PyErr_Clear();
         return name + ": <exception str() failed>";

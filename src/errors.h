@@ -49,9 +49,10 @@ private:
 
     ErrorClass class_ = ErrorClass::RuntimeError;
     std::string message_;
-    PyObject* type_ = nullptr;  // owned; set only for a finished exception
-    PyObject* value_ = nullptr;
-    PyObject* traceback_ = nullptr;
+    // Set only for a finished exception; dropped under the interpreter lock.
+    py::Ref type_;
+    py::Ref value_;
+    py::Ref traceback_;
 };
 
 // Consumes the failure. For Hresult it takes the interpreter lock if the caller does

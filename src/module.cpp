@@ -19,26 +19,21 @@ namespace {
 // a Message failure naming the Python error.
 Failure python_failure() { return Failure::message(take_python_error_text()); }
 
-// Sets d[key] = value, stealing value.
-bool set_item(PyObject* dict, const char* key, PyObject* value) {
-    py::Ref owned = py::Ref::steal(value);
-    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
-}
-
 py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DXGI_ADAPTER_DESC1& adapter,
                     const DXGI_OUTPUT_DESC& output) {
     py::Ref dict = py::Ref::steal(PyDict_New());
     if (!dict) return {};
     std::string name = utf16_to_utf8_lossy(wide_field(adapter.Description));
     std::string output_name = utf16_to_utf8_lossy(wide_field(output.DeviceName));
-    bool ok = set_item(dict.get(), "device_idx", PyLong_FromUnsignedLong(device_idx)) &&
-              set_item(dict.get(), "output_idx", PyLong_FromUnsignedLong(output_idx)) &&
-              set_item(dict.get(), "name", py::str(name).release()) &&
-              set_item(dict.get(), "output_name", py::str(output_name).release()) &&
-              set_item(dict.get(), "width", PyLong_FromUnsignedLong(output_width(output))) &&
-              set_item(dict.get(), "height", PyLong_FromUnsignedLong(output_height(output))) &&
-              set_item(dict.get(), "rotation", PyLong_FromLong(static_cast<long>(output.Rotation))) &&
-              set_item(dict.get(), "is_primary", PyBool_FromLong(output.AttachedToDesktop != 0));
+    using py::Ref;
+    PyObject* d = dict.get();
+    bool ok = py::set_item(d, "device_idx", Ref::steal(PyLong_FromUnsignedLong(device_idx))) &&
+              py::set_item(d, "output_idx", Ref::steal(PyLong_FromUnsignedLong(output_idx))) &&
+              py::set_item(d, "name", py::str(name)) && py::set_item(d, "output_name", py::str(output_name)) &&
+              py::set_item(d, "width", Ref::steal(PyLong_FromUnsignedLong(output_width(output)))) &&
+              py::set_item(d, "height", Ref::steal(PyLong_FromUnsignedLong(output_height(output)))) &&
+              py::set_item(d, "rotation", Ref::steal(PyLong_FromLong(static_cast<long>(output.Rotation)))) &&
+              py::set_item(d, "is_primary", Ref::steal(PyBool_FromLong(output.AttachedToDesktop != 0)));
     return ok ? dict : py::Ref();
 }
 
@@ -92,9 +87,8 @@ PyMethodDef g_device_info = {"device_info", device_info, METH_NOARGS, "device_in
 PyMethodDef g_output_info = {"output_info", output_info, METH_NOARGS, "output_info()\n--\n\n"};
 
 // Appends `name` to the module's __all__ (creating the list if missing), then sets
-// the attribute. Steals `value`.
-int add_exported(PyObject* module, const char* name, PyObject* value) {
-    py::Ref owned = py::Ref::steal(value);
+// the attribute; -1 (exception set) when `value` is null or either step fails.
+int add_exported(PyObject* module, const char* name, py::Ref owned) {
     if (!owned) return -1;
     py::Ref all = py::Ref::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
@@ -112,21 +106,17 @@ int add_exported(PyObject* module, const char* name, PyObject* value) {
     return PyObject_SetAttrString(module, name, owned.get());
 }
 
-PyObject* new_reference(void* borrowed) {
-    auto* object = static_cast<PyObject*>(borrowed);
-    Py_XINCREF(object);
-    return object;
-}
+py::Ref new_reference(void* borrowed) { return py::Ref::borrow(static_cast<PyObject*>(borrowed)); }
 
-PyObject* module_function(PyObject* module, PyMethodDef* def) {
+py::Ref module_function(PyObject* module, PyMethodDef* def) {
     py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
-    if (!name) return nullptr;
-    return PyCMethod_New(def, module, name.get(), nullptr);
+    if (!name) return {};
+    return py::Ref::steal(PyCMethod_New(def, module, name.get(), nullptr));
 }
 
 int module_exec(PyObject* module) {
     return py::guarded([module]() -> int {
-        if (add_exported(module, "__version__", py::str("0.1.2").release()) != 0) return -1;
+        if (add_exported(module, "__version__", py::str("0.1.2")) != 0) return -1;
         if (add_exported(module, "Capturer", new_reference(capturer_type())) != 0) return -1;
         if (add_exported(module, "FramesIter", new_reference(frames_iter_type())) != 0) return -1;
         if (add_exported(module, "GpuTexture", new_reference(gpu_texture_type())) != 0) return -1;
@@ -149,15 +139,15 @@ PyModuleDef_Slot g_slots[] = {
 };
 
 PyModuleDef g_definition = {
-    PyModuleDef_HEAD_INIT,
-    "_vistrel",
-    "",
-    0,
-    nullptr,
-    g_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_vistrel",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = g_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

@@ -114,31 +114,25 @@ PyGetSetDef g_getset[] = {
 
 // --- _debug_cursor ---
 
-bool put(PyObject* dict, const char* key, PyObject* value) {
-    py::Ref owned = py::Ref::steal(value);
-    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
-}
-
 PyObject* capturer_debug_cursor(PyObject* self, PyObject*) {
     return with_capturer<py::SharedBorrow>(self, [](CapturerState& s) -> PyObject* {
         py::Ref dict = py::Ref::steal(PyDict_New());
         if (!dict || !s.session) return dict.release();
         const CursorState& c = s.session->cursor;
         PyObject* d = dict.get();
-        if (!put(d, "visible", PyBool_FromLong(c.visible)) || !put(d, "pos_x", PyLong_FromLong(c.position_x)) ||
-            !put(d, "pos_y", PyLong_FromLong(c.position_y)))
+        if (!py::set_item(d, "visible", py::Ref::steal(PyBool_FromLong(c.visible))) || !py::set_item(d, "pos_x", py::Ref::steal(PyLong_FromLong(c.position_x))) ||
+            !py::set_item(d, "pos_y", py::Ref::steal(PyLong_FromLong(c.position_y))))
             return nullptr;
         if (!c.shape) {
-            Py_INCREF(Py_None);
-            return put(d, "shape", Py_None) ? dict.release() : nullptr;
+            return py::set_item(d, "shape", py::Ref::borrow(Py_None)) ? dict.release() : nullptr;
         }
-        bool ok = put(d, "shape_kind", PyLong_FromUnsignedLong(c.shape_type)) &&
-                  put(d, "shape_w", PyLong_FromUnsignedLong(c.shape_width)) &&
-                  put(d, "shape_h", PyLong_FromUnsignedLong(c.shape_height)) &&
-                  put(d, "shape_pitch", PyLong_FromUnsignedLong(c.shape_pitch)) &&
-                  put(d, "hotspot_x", PyLong_FromLong(c.hotspot_x)) &&
-                  put(d, "hotspot_y", PyLong_FromLong(c.hotspot_y)) &&
-                  put(d, "buf_len", PyLong_FromSize_t(c.shape->size()));
+        bool ok = py::set_item(d, "shape_kind", py::Ref::steal(PyLong_FromUnsignedLong(c.shape_type))) &&
+                  py::set_item(d, "shape_w", py::Ref::steal(PyLong_FromUnsignedLong(c.shape_width))) &&
+                  py::set_item(d, "shape_h", py::Ref::steal(PyLong_FromUnsignedLong(c.shape_height))) &&
+                  py::set_item(d, "shape_pitch", py::Ref::steal(PyLong_FromUnsignedLong(c.shape_pitch))) &&
+                  py::set_item(d, "hotspot_x", py::Ref::steal(PyLong_FromLong(c.hotspot_x))) &&
+                  py::set_item(d, "hotspot_y", py::Ref::steal(PyLong_FromLong(c.hotspot_y))) &&
+                  py::set_item(d, "buf_len", py::Ref::steal(PyLong_FromSize_t(c.shape->size())));
         return ok ? dict.release() : nullptr;
     });
 }
@@ -190,7 +184,7 @@ PyType_Slot g_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec g_spec = {
+PyType_Spec g_type_table = {
     .name = "vistrel._vistrel.Capturer",
     .basicsize = sizeof(Capturer::Object),
     .itemsize = 0,
@@ -198,7 +192,7 @@ PyType_Spec g_spec = {
     .slots = g_slots,
 };
 
-py::ProcessType g_type(&g_spec);
+py::ProcessType g_type(&g_type_table);
 
 }  // namespace
 

@@ -18,5 +18,9 @@ constexpr unsigned channel_count(PixelFormat format) {
     constexpr unsigned kCounts[] = {4, 3, 4, 3, 1};
     return kCounts[static_cast<unsigned>(format)];
 }
+// The table above is indexed by the enum's values.
+static_assert(channel_count(PixelFormat::Bgra) == 4 && channel_count(PixelFormat::Bgr) == 3 &&
+              channel_count(PixelFormat::Rgba) == 4 && channel_count(PixelFormat::Rgb) == 3 &&
+              channel_count(PixelFormat::Gray) == 1);
 
 }  // namespace vistrel

@@ -107,7 +107,7 @@ PyType_Slot g_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec g_spec = {
+PyType_Spec g_type_table = {
     .name = "vistrel._vistrel.GpuTexture",
     .basicsize = sizeof(GpuTexture::Object),
     .itemsize = 0,
@@ -115,7 +115,7 @@ PyType_Spec g_spec = {
     .slots = g_slots,
 };
 
-py::ProcessType g_type(&g_spec);
+py::ProcessType g_type(&g_type_table);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "src/errors.h"
+#include "src/py/gil.h"
 
 namespace vistrel::py {
 
@@ -39,12 +40,10 @@ ExclusiveBorrow::~ExclusiveBorrow() {
 }
 
 void report_dropped_on_other_thread(const char* class_path) {
-    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);  // dealloc must not disturb a pending error
+    ErrorGuard pending;  // dealloc must not disturb a pending error
     std::string text = std::string(class_path) + " is unsendable, but is being dropped on another thread";
     PyErr_SetString(PyExc_RuntimeError, text.c_str());
     PyErr_WriteUnraisable(nullptr);
-    PyErr_Restore(type, value, traceback);
 }
 
 }  // namespace vistrel::py

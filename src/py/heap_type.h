@@ -1,5 +1,5 @@
 // What the module's three classes share as heap types: one process-wide type object
-// each, created from its spec on first need, and the dealloc and "no constructor" slots.
+// each, created from its type table on first need, and the dealloc and "no constructor" slots.
 #pragma once
 
 #include <type_traits>
@@ -12,21 +12,21 @@
 
 namespace vistrel::py {
 
-// A type object created once per process from `spec` and never freed.
+// A type object created once per process from its type table and never freed.
 class ProcessType {
 public:
-    explicit ProcessType(PyType_Spec* spec) : spec_(spec) {}
+    explicit ProcessType(PyType_Spec* type_table) : type_table_(type_table) {}
     // Borrowed; null with an exception set if creation failed.
     PyTypeObject* get() {
         once_.ensure([this] {
-            type_ = PyType_FromSpec(spec_);
+            type_ = PyType_FromSpec(type_table_);
             return type_ != nullptr;
         });
         return reinterpret_cast<PyTypeObject*>(type_);
     }
 
 private:
-    PyType_Spec* spec_;
+    PyType_Spec* type_table_;
     GilOnce once_;
     PyObject* type_ = nullptr;
 };

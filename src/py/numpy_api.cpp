@@ -1,5 +1,7 @@
 #include "src/py/numpy_api.h"
 
+#include <cstddef>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -41,6 +43,7 @@ struct ArrayHead {
     PyObject_HEAD
     char* data;
 };
+static_assert(offsetof(ArrayHead, data) == sizeof(PyObject), "NumPy's data pointer follows the object head");
 
 // Loads the table; on failure returns null with a Python error pending.
 void** load_table() {

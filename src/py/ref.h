@@ -40,4 +40,9 @@ private:
     PyObject* object_ = nullptr;
 };
 
+// Sets dict[key] = value; false (exception set) when `value` is null or the store fails.
+inline bool set_item(PyObject* dict, const char* key, Ref value) {
+    return value && PyDict_SetItemString(dict, key, value.get()) == 0;
+}
+
 }  // namespace vistrel::py
