@@ -48,6 +48,9 @@ struct DuplicationSession {
     std::uint32_t rotation = 0;
     bool cursor_enabled = false;
     std::int64_t last_present_time = 0;
+    // Counts the re-creations of a lost duplication, so a caller waiting across several
+    // acquisitions can tell one from a time-out.
+    std::uint64_t duplication_generation = 0;
     LUID adapter_luid = {0, 0};
     // The output's desktop origin, to make the system cursor position output-relative.
     std::int32_t desktop_left = 0;

@@ -38,6 +38,7 @@ Result<Acquired> recreate_duplication(DuplicationSession& session, HRESULT acqui
     if (desc.ModeDesc.Width != session.width || desc.ModeDesc.Height != session.height)
         return Failure::hresult(acquire_hr, std::move(acquire_info));
     session.duplication = std::move(fresh);
+    ++session.duplication_generation;
     return Acquired::NoNewFrame;
 }
 

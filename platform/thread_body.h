@@ -7,6 +7,10 @@
 #include <functional>
 #include <memory>
 
+#ifdef __GLIBCXX__
+#include <cxxabi.h>
+#endif
+
 namespace vistrel::os {
 
 struct ThreadBody {
@@ -21,13 +25,18 @@ inline void* thread_argument(const std::shared_ptr<ThreadBody>& body) { return n
 inline void drop_thread_argument(void* argument) { delete static_cast<std::shared_ptr<ThreadBody>*>(argument); }
 
 // The thread's entry: runs the body inside a catch-all, so an exception ends only the
-// thread, and the owner's join sees that the body did not complete.
+// thread, and the owner's join sees that the body did not complete. A forced unwind
+// (the thread being cancelled or exited) must go on: swallowing it aborts the process.
 inline void run_thread_body(void* argument) {
     std::unique_ptr<std::shared_ptr<ThreadBody>> reference(static_cast<std::shared_ptr<ThreadBody>*>(argument));
     ThreadBody& shared = **reference;
     try {
         shared.body();
         shared.completed = true;
+#ifdef __GLIBCXX__
+    } catch (abi::__forced_unwind&) {
+        throw;
+#endif
     } catch (...) {
     }
 }

@@ -91,6 +91,11 @@ void raise_internal_fault(const std::string& text) {
     if (message) PyErr_SetObject(cls, message.get());
 }
 
+bool interpreter_exception_pending() {
+    return PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit) ||
+           PyErr_ExceptionMatches(PyExc_MemoryError);
+}
+
 std::string take_python_error_text() {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);

@@ -68,6 +68,18 @@ std::string hresult_message(std::uint32_t code, IErrorInfo* error_info);
 // Sets the internal-fault exception with `text`.
 void raise_internal_fault(const std::string& text);
 
+// Thrown below an entry point when the Python exception already set must reach the
+// caller as itself (KeyboardInterrupt, SystemExit, MemoryError raised by the interpreter).
+class PythonErrorSet : public std::exception {
+public:
+    const char* what() const noexcept override { return "Python exception set"; }
+};
+
+// Whether the pending exception is one the interpreter raised on its own account
+// (a signal handler's KeyboardInterrupt, SystemExit, MemoryError), which no caller
+// should see disguised as another.
+bool interpreter_exception_pending();
+
 // Describes the pending Python error as "TypeName: str" and clears it.
 std::string take_python_error_text();
 

@@ -5,6 +5,7 @@
 
 #include "duplication/enumerate.h"
 #include "platform/utf16.h"
+#include "src/capture/background.h"
 #include "src/capture/capturer_type.h"
 #include "src/errors.h"
 #include "src/gpu/gpu_texture_type.h"
@@ -114,8 +115,29 @@ py::Ref module_function(PyObject* module, PyMethodDef* def) {
     return py::Ref::steal(PyCMethod_New(def, module, name.get(), nullptr));
 }
 
+PyObject* stop_capture_threads(PyObject*, PyObject*) {
+    return py::guarded([]() -> PyObject* {
+        stop_all_capture_threads();
+        Py_RETURN_NONE;
+    }, static_cast<PyObject*>(nullptr));
+}
+
+// Not in the namespace: only atexit holds it.
+PyMethodDef g_exit_hook = {"_stop_capture_threads", stop_capture_threads, METH_NOARGS, nullptr};
+
+// Capture threads end before the interpreter finalises, whatever they are doing then.
+int register_exit_hook(PyObject* module) {
+    py::Ref atexit = py::Ref::steal(PyImport_ImportModule("atexit"));
+    if (!atexit) return -1;
+    py::Ref hook = module_function(module, &g_exit_hook);
+    if (!hook) return -1;
+    py::Ref registered = py::Ref::steal(PyObject_CallMethod(atexit.get(), "register", "O", hook.get()));
+    return registered ? 0 : -1;
+}
+
 int module_exec(PyObject* module) {
     return py::guarded([module]() -> int {
+        if (register_exit_hook(module) != 0) return -1;
         if (add_exported(module, "__version__", py::str("0.1.2")) != 0) return -1;
         if (add_exported(module, "Capturer", new_reference(capturer_type())) != 0) return -1;
         if (add_exported(module, "FramesIter", new_reference(frames_iter_type())) != 0) return -1;

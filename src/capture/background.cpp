@@ -1,5 +1,9 @@
 #include "src/capture/background.h"
 
+#include <new>
+#include <utility>
+#include <vector>
+
 #include "duplication/frame.h"
 #include "src/capture/composite.h"
 #include "src/pacing/schedule.h"
@@ -18,13 +22,63 @@ void publish(CaptureShared& shared, std::uint64_t& counter, const Pixels& pixels
     shared.frame_event->set();
 }
 
+// Stores what ended the thread and wakes every consumer; they report it from now on.
 void store_failure(CaptureShared& shared, Failure failure) {
     {
         std::lock_guard lock(shared.error_mutex);
-        // The interpreter lock is taken only while `error` is held, never the other way round.
-        shared.error.emplace(failure_to_exception(std::move(failure)));
+        if (!shared.error && !shared.error_text) shared.error.emplace(std::move(failure));
     }
+    shared.stop.store(true);
     shared.frame_event->set();
+}
+
+void store_fault(CaptureShared& shared, const char* what) {
+    {
+        std::lock_guard lock(shared.error_mutex);
+        if (!shared.error && !shared.error_text) shared.error_text = std::string("InternalFault: ") + what;
+    }
+    shared.stop.store(true);
+    shared.frame_event->set();
+}
+
+// Every capture thread that has not been joined yet, for the exit hook.
+class RunningThreads {
+public:
+    void add(const std::shared_ptr<CaptureShared>& shared, const std::shared_ptr<CaptureThread>& thread) {
+        std::lock_guard lock(mutex_);
+        std::erase_if(entries_, [](const Entry& e) { return e.thread.expired(); });
+        entries_.push_back({shared, thread});
+    }
+    // Asks every running thread to stop, then joins them all.
+    void stop_all() {
+        std::vector<std::pair<std::shared_ptr<CaptureShared>, std::shared_ptr<CaptureThread>>> running;
+        {
+            std::lock_guard lock(mutex_);
+            for (const Entry& e : entries_)
+                if (auto thread = e.thread.lock())
+                    if (auto shared = e.shared.lock()) running.emplace_back(std::move(shared), std::move(thread));
+            entries_.clear();
+        }
+        for (auto& [shared, thread] : running) {
+            shared->stop.store(true);
+            shared->frame_event->set();
+        }
+        for (auto& [shared, thread] : running) (void)thread->join();
+    }
+
+private:
+    struct Entry {
+        std::weak_ptr<CaptureShared> shared;
+        std::weak_ptr<CaptureThread> thread;
+    };
+    std::mutex mutex_;
+    std::vector<Entry> entries_;  // guarded by mutex_
+};
+
+// Lives for the process: the exit hook may run while threads still end.
+RunningThreads& running_threads() {
+    static RunningThreads* threads = new RunningThreads();
+    return *threads;
 }
 
 // Buffers for new frames. In video mode the thread keeps its last frame to publish it
@@ -91,7 +145,8 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
     }
 }
 
-std::string render(PendingError& error) {
+std::string render(Failure failure) {
+    PendingError error = failure_to_exception(std::move(failure));
     py::EnsureGil gil;
     return error.rendered();
 }
@@ -106,13 +161,22 @@ BackgroundCapture spawn_capture(DuplicationSession session, CaptureParams params
     // The thread owns the session until it ends, then leaves it in `result`.
     auto owned = std::make_shared<DuplicationSession>(std::move(session));
     auto thread = os::Thread::start([owned, params, shared, result] {
-        capture_loop(*owned, params, *shared);
+        // Whatever ends the loop is stored as the thread's failure, so no consumer waits
+        // for a thread that is gone; the session goes back to the owner in every case.
+        try {
+            capture_loop(*owned, params, *shared);
+        } catch (const std::bad_alloc&) {
+            store_fault(*shared, "out of memory");
+        } catch (const std::exception& e) {
+            store_fault(*shared, e.what());
+        }
         result->emplace(std::move(*owned));
     });
     if (!thread) throw InternalFault("failed to spawn thread");
     BackgroundCapture background;
+    background.thread = std::make_shared<CaptureThread>(std::move(thread));
+    running_threads().add(shared, background.thread);
     background.shared = std::move(shared);
-    background.thread = std::move(thread);
     background.result = std::move(result);
     background.region = params.region;
     background.width = params.region.width();
@@ -130,17 +194,36 @@ DuplicationSession stop_and_join(std::optional<BackgroundCapture>& running) {
         py::ReleaseGil released;
         completed = background.thread->join();
     }
-    background.thread.reset();
     if (!completed || !*background.result) throw InternalFault("capture thread panicked");
     return std::move(**background.result);
 }
 
-std::optional<std::string> thread_failure_text(CaptureShared& shared) {
-    std::lock_guard lock(shared.error_mutex);
-    if (shared.error) {
-        shared.error_text = render(*shared.error);
-        shared.error.reset();  // released under the interpreter lock by its destructor
+bool CaptureThread::join() {
+    std::lock_guard lock(mutex_);
+    if (!completed_) {
+        completed_ = thread_->join();
+        thread_.reset();
     }
+    return *completed_;
+}
+
+void stop_all_capture_threads() {
+    py::ReleaseGil released;
+    running_threads().stop_all();
+}
+
+std::optional<std::string> thread_failure_text(CaptureShared& shared) {
+    std::optional<Failure> failure;
+    {
+        std::lock_guard lock(shared.error_mutex);
+        if (!shared.error) return shared.error_text;
+        failure = std::move(shared.error);
+        shared.error.reset();
+    }
+    // Rendered outside the slot's mutex: the interpreter lock is taken for it.
+    std::string text = render(std::move(*failure));
+    std::lock_guard lock(shared.error_mutex);
+    shared.error_text = std::move(text);
     return shared.error_text;
 }
 
@@ -162,8 +245,8 @@ WaitOutcome wait_for_frame(CaptureShared& shared, std::optional<std::uint64_t> t
     if (timeout_ns) deadline = add_ns(os::now(), *timeout_ns);
     for (;;) {
         if (auto frame = take_newer(shared, 0)) return std::move(*frame);
-        if (shared.stop.load()) return Stopped{};
         if (auto text = thread_failure_text(shared)) return Failure::message(*text);
+        if (shared.stop.load()) return Stopped{};
         auto limit = wait_limit_ms(os::now(), deadline);
         if (!limit) return Failure::deadline_expired();
         shared.frame_event->wait(*limit);

@@ -54,18 +54,34 @@ struct CaptureShared {
     std::unique_ptr<os::AutoResetEvent> frame_event;
 
     std::mutex error_mutex;
-    // The thread's failure, stored once when it ends on one (guarded by error_mutex);
-    // rendered to text at the first look and kept, so every later look reports it too.
-    std::optional<PendingError> error;
+    // What ended the thread, stored once (guarded by error_mutex): a failure, or the text
+    // of an internal fault. The thread never takes the interpreter lock: the consumer
+    // renders the failure at its first look and keeps the text for every later look.
+    std::optional<Failure> error;
     std::optional<std::string> error_text;
 
+    // Set by the owner to end the thread, and by the thread when it ends on a failure.
     std::atomic<bool> stop{false};
+};
+
+// A capture thread that can be joined by its owner or by the module's exit hook,
+// whichever comes first; the second join reports what the first saw.
+class CaptureThread {
+public:
+    explicit CaptureThread(std::unique_ptr<os::Thread> thread) : thread_(std::move(thread)) {}
+    // Whether the thread's body ran to its end. Call without the interpreter lock.
+    bool join();
+
+private:
+    std::mutex mutex_;
+    std::unique_ptr<os::Thread> thread_;  // guarded by mutex_
+    std::optional<bool> completed_;       // guarded by mutex_
 };
 
 // The handle of one capture thread.
 struct BackgroundCapture {
     std::shared_ptr<CaptureShared> shared;
-    std::unique_ptr<os::Thread> thread;  // taken out by stop_and_join
+    std::shared_ptr<CaptureThread> thread;  // also known to the exit hook while it runs
     // Where the thread hands its session back when it ends (read after the join).
     std::shared_ptr<std::optional<DuplicationSession>> result;
     Region region;
@@ -98,6 +114,11 @@ WaitOutcome wait_for_frame(CaptureShared& shared, std::optional<std::uint64_t> t
 // The failure text of a thread that ended on a failure, if it did ("AccessLost: DXGI ...").
 // Call without the interpreter lock: it is taken to render the exception.
 std::optional<std::string> thread_failure_text(CaptureShared& shared);
+
+// Stops and joins every capture thread still running, with the interpreter lock released.
+// The module registers it to run before the interpreter finalises, so no capture thread
+// outlives the interpreter it reports to.
+void stop_all_capture_threads();
 
 // The seq of the frame waiting in the slot, or 0.
 std::uint64_t waiting_seq(CaptureShared& shared);

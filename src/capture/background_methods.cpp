@@ -2,6 +2,7 @@
 #include <variant>
 
 #include "src/capture/capturer.h"
+#include "src/capture/interruptible.h"
 #include "src/convert/region_arg.h"
 #include "src/py/args.h"
 #include "src/py/gil.h"
@@ -59,13 +60,12 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
             PyErr_SetString(PyExc_RuntimeError, "Capturer is not capturing; call start() first");
             return nullptr;
         }
+        // Loaded before a frame leaves the slot, so a failure to load loses no frame.
+        (void)py::numpy_api();
         std::shared_ptr<CaptureShared> shared = state.background->shared;
         const std::uint32_t width = state.background->width, height = state.background->height;
-        std::optional<WaitOutcome> outcome;
-        {
-            py::ReleaseGil released;
-            outcome.emplace(wait_for_frame(*shared, timeout_ns));
-        }
+        std::optional<WaitOutcome> outcome = wait_for_frame_interruptibly(*shared, timeout_ns);
+        if (!outcome) return nullptr;
         if (auto* failure = std::get_if<Failure>(&*outcome)) return raise_failure(std::move(*failure));
         if (std::holds_alternative<Stopped>(*outcome)) Py_RETURN_NONE;
         Pixels pixels = std::move(std::get<LatestFrame>(*outcome).pixels);

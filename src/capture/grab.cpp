@@ -1,9 +1,11 @@
 // Capturer.grab: one frame on the caller's thread, with the interpreter lock released
-// from the acquisition to the return.
+// while it waits for the frame (in slices, so Ctrl+C ends the wait) and while it reads
+// and converts it.
 #include <algorithm>
 
 #include "src/capture/capturer.h"
 #include "src/capture/composite.h"
+#include "src/capture/interruptible.h"
 #include "src/convert/convert_bgra.h"
 #include "src/convert/region_arg.h"
 #include "duplication/frame.h"
@@ -19,13 +21,9 @@ namespace {
 // Rows per strip on the conversion path: about what the first-level caches hold.
 constexpr std::size_t kStripBytes = 64 * 1024;
 
-// The lock-free part: acquire, read the region's rows, draw the pointer, convert.
-// Writes into `array` (the result's memory, W x H x C bytes).
-Result<Acquired> capture_into(DuplicationSession& session, std::uint32_t timeout_ms, const Region& region,
-                              PixelFormat format, std::uint8_t* array) {
-    auto acquired = acquire_frame(session, timeout_ms);
-    if (!acquired || acquired.value() == Acquired::NoNewFrame) return acquired;
-
+// The lock-free part after a new frame: read the region's rows, draw the pointer,
+// convert. Writes into `array` (the result's memory, W x H x C bytes).
+Status read_into(DuplicationSession& session, const Region& region, PixelFormat format, std::uint8_t* array) {
     const std::uint32_t w = region.width(), h = region.height();
     const std::size_t row_bytes = std::size_t{w} * 4;
     const std::size_t packed = row_bytes * h;
@@ -35,7 +33,7 @@ Result<Acquired> capture_into(DuplicationSession& session, std::uint32_t timeout
         // Straight into the array: one copy per pixel.
         mapped->copy_rows(region.left, region.top, region.right, region.bottom, array, packed);
         if (session.cursor_enabled) composite_cursor(array, packed, region, session.cursor);
-        return Acquired::NewFrame;
+        return Ok{};
     }
     // Through the session's frame buffer (reused by every grab, only ever grown), a strip
     // of rows at a time so the rows are still in cache when they are converted.
@@ -52,7 +50,7 @@ Result<Acquired> capture_into(DuplicationSession& session, std::uint32_t timeout
         convert_bgra(format, rows, strip_bytes, array + std::size_t{y} * w * channels, std::size_t{n} * w * channels,
                      w, n);
     }
-    return Acquired::NewFrame;
+    return Ok{};
 }
 
 }  // namespace
@@ -83,13 +81,16 @@ PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs) {
         py::Ref array =
             py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
         if (!array) return nullptr;
-        std::optional<Result<Acquired>> outcome;
+        auto acquired = acquire_frame_interruptibly(*session, timeout_ms);
+        if (!acquired) return nullptr;
+        if (!*acquired) return raise_failure(acquired->take_failure());
+        if (acquired->value() == Acquired::NoNewFrame) Py_RETURN_NONE;
+        std::optional<Status> read;
         {
             py::ReleaseGil released;
-            outcome.emplace(capture_into(*session, timeout_ms, region.value(), format.value(), memory));
+            read.emplace(read_into(*session, region.value(), format.value(), memory));
         }
-        if (!*outcome) return raise_failure(outcome->take_failure());
-        if (outcome->value() == Acquired::NoNewFrame) Py_RETURN_NONE;
+        if (!*read) return raise_failure(read->take_failure());
         return array.release();
     });
 }

@@ -3,6 +3,7 @@
 #include "duplication/frame.h"
 #include "duplication/shared_texture.h"
 #include "src/capture/capturer.h"
+#include "src/capture/interruptible.h"
 #include "src/gpu/gpu_texture_type.h"
 #include "src/py/args.h"
 #include "src/py/gil.h"
@@ -15,15 +16,10 @@ struct GpuGrab {
     os::KernelHandle handle;  // empty: nothing to hand out (no frame, or key 0 busy)
 };
 
-// The part without the interpreter lock: acquire, copy under key 0, duplicate the handle.
-GpuGrab grab_into_shared(DuplicationSession& session, std::uint32_t timeout_ms) {
+// The part without the interpreter lock after a new frame: copy under key 0, duplicate
+// the handle.
+GpuGrab copy_into_shared(DuplicationSession& session, std::uint32_t timeout_ms) {
     GpuGrab out;
-    auto acquired = acquire_frame(session, timeout_ms);
-    if (!acquired) {
-        out.failure.emplace(acquired.take_failure());
-        return out;
-    }
-    if (acquired.value() == Acquired::NoNewFrame) return out;
     auto copied = copy_to_shared_texture(session, timeout_ms);
     if (!copied) {
         out.failure.emplace(copied.take_failure());
@@ -57,10 +53,14 @@ PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!slot) return raise_failure(slot.take_failure());
         const LUID luid = session->adapter_luid;
         const std::uint32_t width = session->width, height = session->height;
+        auto acquired = acquire_frame_interruptibly(*session, timeout_ms);
+        if (!acquired) return nullptr;
+        if (!*acquired) return raise_failure(acquired->take_failure());
+        if (acquired->value() == Acquired::NoNewFrame) Py_RETURN_NONE;
         std::optional<GpuGrab> grabbed;
         {
             py::ReleaseGil released;
-            grabbed.emplace(grab_into_shared(*session, timeout_ms));
+            grabbed.emplace(copy_into_shared(*session, timeout_ms));
         }
         if (grabbed->failure) return raise_failure(std::move(*grabbed->failure));
         if (!grabbed->handle) Py_RETURN_NONE;

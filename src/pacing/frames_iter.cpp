@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "src/capture/capturer.h"
+#include "src/capture/interruptible.h"
 #include "src/convert/convert_bgra.h"
 #include "src/convert/region_arg.h"
 #include "src/pacing/frames_iter_type.h"
@@ -70,10 +71,14 @@ struct Choice {
     std::optional<Failure> failure;
 };
 
-Choice choose_frame(FramesIterState& s) {
+// Call with the interpreter lock: the first frame is waited for in slices. Nothing
+// (exception set) when a signal handler raised.
+std::optional<Choice> choose_frame(FramesIterState& s) {
     Choice choice;
     if (!s.last_frame) {
-        WaitOutcome outcome = wait_for_frame(*s.shared, s.timeout_ns);
+        std::optional<WaitOutcome> waited = wait_for_frame_interruptibly(*s.shared, s.timeout_ns);
+        if (!waited) return std::nullopt;
+        WaitOutcome& outcome = *waited;
         if (auto* frame = std::get_if<LatestFrame>(&outcome)) {
             choice.pixels = std::move(frame->pixels);
             choice.seq = frame->seq;
@@ -105,12 +110,12 @@ PyObject* iter_next(PyObject* self) {
         if (s.closed) return nullptr;  // StopIteration
         const std::uint64_t k = s.next_slot;
         const os::Instant due = due_time(s.schedule_start, k, s.period);
-        std::optional<Choice> choice;
-        {
-            py::ReleaseGil released;
-            wait_until(s.timer.get(), due, kSpinTailNs);
-            choice.emplace(choose_frame(s));
-        }
+        // Loaded before a frame leaves the slot, so a failure to load loses no frame.
+        (void)py::numpy_api();
+        // An interrupted wait consumes no slot: the next call serves slot k again.
+        if (!wait_until_interruptibly(s.timer.get(), due, kSpinTailNs)) return nullptr;
+        std::optional<Choice> choice = choose_frame(s);
+        if (!choice) return nullptr;
         if (choice->stopped) {
             PyErr_SetString(exception_class(ErrorClass::CaptureTimeout), "frames() iteration produced no frames");
             return nullptr;

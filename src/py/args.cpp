@@ -8,6 +8,10 @@ namespace vistrel::py {
 
 void prefix_argument_error(const char* name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    rename_argument_error(name, PyExc_TypeError);
+}
+
+void rename_argument_error(const char* name, PyObject* as_class) {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
     PyErr_NormalizeException(&type, &value, &traceback);
@@ -18,10 +22,10 @@ void prefix_argument_error(const char* name) {
     std::string text = std::string("argument '") + name + "': " + utf8(original_text.get());
     Ref message = str(text);
     if (!message) return;
-    Ref prefixed = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
+    Ref prefixed = Ref::steal(PyObject_CallFunctionObjArgs(as_class, message.get(), nullptr));
     if (!prefixed) return;
     PyException_SetCause(prefixed.get(), v.release());  // steals the cause
-    PyErr_SetObject(PyExc_TypeError, prefixed.get());
+    PyErr_SetObject(as_class, prefixed.get());
 }
 
 namespace {
@@ -62,8 +66,13 @@ bool to_u32(PyObject* value, const char* name, std::uint32_t& out) {
     }
     long long v = PyLong_AsLongLong(number.get());
     if (v == -1 && PyErr_Occurred()) {
-        prefix_argument_error(name);
-        return false;
+        // Beyond 64 bits is out of range like anything beyond 32.
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            prefix_argument_error(name);
+            return false;
+        }
+        PyErr_Clear();
+        v = -1;
     }
     if (v < 0 || v > 0xFFFFFFFFll) {
         PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
@@ -95,7 +104,11 @@ bool to_str(PyObject* value, const char* name, std::string& out) {
     }
     Ref bytes = Ref::steal(PyUnicode_AsUTF8String(value));
     if (!bytes) {
-        prefix_argument_error(name);
+        // Lone surrogates: a bad value rather than a bad type, named like every argument error.
+        if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError))
+            rename_argument_error(name, PyExc_ValueError);
+        else
+            prefix_argument_error(name);
         return false;
     }
     char* data = nullptr;

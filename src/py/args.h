@@ -25,5 +25,8 @@ void raise_wrong_type(PyObject* value, const char* name, const char* expected);
 // Call with a conversion error pending for parameter `name`; rewrites a TypeError with
 // the argument prefix (the original becomes its __cause__).
 void prefix_argument_error(const char* name);
+// Replaces the pending error with an `as_class` exception reading "argument '<name>': <its
+// text>", caused by the original.
+void rename_argument_error(const char* name, PyObject* as_class);
 
 }  // namespace vistrel::py

@@ -15,6 +15,8 @@ template <class Body, class R = decltype(std::declval<Body>()())>
 R guarded(Body&& body, R on_error) {
     try {
         return body();
+    } catch (const PythonErrorSet&) {
+        // already set
     } catch (const InternalFault& fault) {
         raise_internal_fault(fault.what());
     } catch (const std::bad_alloc&) {

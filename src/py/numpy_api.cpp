@@ -79,11 +79,16 @@ void** load_table() {
 
 void** numpy_api() {
     std::string error;
+    bool interrupted = false;
     bool ready = g_numpy_once.ensure([&] {
         g_numpy_table = load_table();
-        if (!g_numpy_table) error = take_python_error_text();
+        if (!g_numpy_table) {
+            interrupted = interpreter_exception_pending();
+            if (!interrupted) error = take_python_error_text();
+        }
         return g_numpy_table != nullptr;
     });
+    if (interrupted) throw PythonErrorSet();
     if (!ready) {
         std::string text = "Failed to access NumPy array API capsule";
         if (!error.empty()) text += ": " + error;

@@ -10,8 +10,9 @@
 namespace vistrel::py {
 
 // The table, loaded on the first call and cached for the process. Throws InternalFault
-// ("Failed to access NumPy array API capsule...") when NumPy cannot be loaded; that is
-// not cached, so a later call tries again.
+// ("Failed to access NumPy array API capsule...") when NumPy cannot be loaded, or
+// PythonErrorSet when the interpreter itself raised meanwhile (KeyboardInterrupt,
+// SystemExit, MemoryError); neither is cached, so a later call tries again.
 void** numpy_api();
 
 // A new C-contiguous uint8 array of shape (height, width, channels) that owns its memory,
