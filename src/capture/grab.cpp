@@ -81,10 +81,7 @@ PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs) {
         py::Ref array =
             py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
         if (!array) return nullptr;
-        auto acquired = acquire_frame_interruptibly(*session, timeout_ms);
-        if (!acquired) return nullptr;
-        if (!*acquired) return raise_failure(acquired->take_failure());
-        if (acquired->value() == Acquired::NoNewFrame) Py_RETURN_NONE;
+        if (PyObject* none_or_error; !acquire_for_method(*session, timeout_ms, none_or_error)) return none_or_error;
         std::optional<Status> read;
         {
             py::ReleaseGil released;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <variant>
 
+#include "src/errors.h"
 #include "src/pacing/schedule.h"
 #include "src/py/gil.h"
 
@@ -43,6 +44,20 @@ std::optional<Result<Acquired>> acquire_frame_interruptibly(DuplicationSession& 
         if (wait.over() || session.duplication_generation != generation) return acquired;
         if (!signal_handlers_passed()) return std::nullopt;
     }
+}
+
+bool acquire_for_method(DuplicationSession& session, std::uint32_t timeout_ms, PyObject*& result) {
+    result = nullptr;
+    auto acquired = acquire_frame_interruptibly(session, timeout_ms);
+    if (!acquired) return false;
+    if (!*acquired) {
+        raise_failure(acquired->take_failure());
+        return false;
+    }
+    if (acquired->value() == Acquired::NewFrame) return true;
+    Py_INCREF(Py_None);
+    result = Py_None;
+    return false;
 }
 
 std::optional<WaitOutcome> wait_for_frame_interruptibly(CaptureShared& shared, std::optional<std::uint64_t> timeout_ns) {

@@ -37,6 +37,11 @@ bool signal_handlers_passed();
 // single acquisition does.
 std::optional<Result<Acquired>> acquire_frame_interruptibly(DuplicationSession& session, std::uint32_t timeout_ms);
 
+// acquire_frame_interruptibly for a capture method: true when a new frame was acquired;
+// otherwise false with `result` set to what the method returns (None when no new frame
+// came, null with the exception set on a failure or an interruption).
+bool acquire_for_method(DuplicationSession& session, std::uint32_t timeout_ms, PyObject*& result);
+
 // wait_for_frame for up to `timeout_ns` (none: without limit). Nothing (exception set)
 // when a signal handler raised; a frame taken out of the slot is always returned.
 std::optional<WaitOutcome> wait_for_frame_interruptibly(CaptureShared& shared, std::optional<std::uint64_t> timeout_ns);

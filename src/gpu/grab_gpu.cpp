@@ -53,10 +53,7 @@ PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!slot) return raise_failure(slot.take_failure());
         const LUID luid = session->adapter_luid;
         const std::uint32_t width = session->width, height = session->height;
-        auto acquired = acquire_frame_interruptibly(*session, timeout_ms);
-        if (!acquired) return nullptr;
-        if (!*acquired) return raise_failure(acquired->take_failure());
-        if (acquired->value() == Acquired::NoNewFrame) Py_RETURN_NONE;
+        if (PyObject* none_or_error; !acquire_for_method(*session, timeout_ms, none_or_error)) return none_or_error;
         std::optional<GpuGrab> grabbed;
         {
             py::ReleaseGil released;
