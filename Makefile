@@ -94,6 +94,7 @@ bench: build
 	$(PYTHON) bench/report.py build/bench/vistrel_convert_bench || status=1; \
 	PYTHONPATH=build/python $(PYTHON) bench/grab_bench.py || status=1; \
 	PYTHONPATH=build/python $(PYTHON) bench/pacing_bench.py || status=1; \
+	PYTHONPATH=build/python $(PYTHON) bench/interrupt_bench.py || status=1; \
 	exit $$status
 
 # The main job on the default simulated machine, with what it saw and how fast.
