@@ -2,6 +2,7 @@
 another size, Ctrl+C during waits, the interpreter raising while NumPy loads, and
 arguments at the edges of their types."""
 import textwrap
+import time
 
 import pytest
 
@@ -124,6 +125,18 @@ sim.present(0, 0, bytes({W * H * 4}))
 assert c.grab(timeout_ms=1000) is not None
 """)
     assert float(out.split()[0]) < 0.5  # a slice is 50 ms; the rest is scheduling on a busy machine
+
+
+def test_long_waits_are_sliced_and_never_early(sim):
+    c = _vistrel.Capturer()
+    sim.trace()
+    started = time.perf_counter()
+    assert c.grab(timeout_ms=120) is None
+    assert time.perf_counter() - started >= 0.120
+    acquisitions = [call for call in sim.trace() if call == "IDXGIOutputDuplication::AcquireNextFrame"]
+    assert len(acquisitions) == 3  # 50 + 50 + 20 ms
+    sim.present(0, 0, desktop(2).tobytes())
+    assert c.grab(timeout_ms=10000)[0, 0, 0] == 2  # a frame ends the wait at once
 
 
 @needs_sim
