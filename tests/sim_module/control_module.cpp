@@ -8,6 +8,7 @@
 #include "src/errors.h"
 #include "src/py/entry.h"
 #include "src/py/gil.h"
+#include "src/py/method.h"
 #include "src/py/numpy_api.h"
 #include "src/py/text.h"
 
@@ -392,27 +393,26 @@ PyMethodDef g_methods[] = {
     {"hold_shared", hold_shared_texture, METH_VARARGS,
      "hold_shared(handle, ms)\n--\n\nA consumer holding key 0 of the texture's keyed mutex for ms milliseconds."},
     {"open_handles", count_handles, METH_NOARGS, "open_handles()\n--\n\nShared-texture NT handles still open."},
-    {"reset", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&reset_machine)), METH_VARARGS | METH_KEYWORDS,
+    {"reset", py::method(&reset_machine), METH_VARARGS | METH_KEYWORDS,
      "reset(machine=None)\n--\n\nReplace the simulated machine; clear faults and the trace."},
-    {"fail", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fail_operation)), METH_VARARGS | METH_KEYWORDS,
+    {"fail", py::method(&fail_operation), METH_VARARGS | METH_KEYWORDS,
      "fail(operation, hresult=None, *, times=1, skip=0, null=False, description=None, restricted=None)\n--\n\n"
      "Make the next calls of an operation fail (or succeed without an object). Besides the platform's "
      "operation names, \"D3D11CreateDevice:context\" with null=True hands out a device without its context."},
     {"clear_faults", clear, METH_NOARGS, "clear_faults()\n--\n\n"},
-    {"trace", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read_trace)), METH_VARARGS | METH_KEYWORDS,
+    {"trace", py::method(&read_trace), METH_VARARGS | METH_KEYWORDS,
      "trace(clear=True)\n--\n\nThe operations called since the last clear."},
     {"live_objects", count_live, METH_NOARGS, "live_objects()\n--\n\nSimulated objects and handles still alive."},
-    {"present", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&present_update)),
-     METH_VARARGS | METH_KEYWORDS,
+    {"present", py::method(&present_update), METH_VARARGS | METH_KEYWORDS,
      "present(device, output, image=None, *, pointer=None)\n--\n\n"
      "Queue a desktop update on every live duplication of the output; returns its present time."},
     {"image", output_image, METH_VARARGS, "image(device, output)\n--\n\nThe output's current image, packed BGRA."},
     {"animate", animate_output, METH_VARARGS,
      "animate(device, output, hz)\n--\n\nChange the image hz times a second (0 stops); "
      "the frame counter is in the first pixel."},
-    {"set_cursor_info", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&cursor_info)),
-     METH_VARARGS | METH_KEYWORDS, "set_cursor_info(flags=1, x=0, y=0, ok=True)\n--\n\nWhat GetCursorInfo answers."},
-    {"lose_access", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&lose)), METH_VARARGS | METH_KEYWORDS,
+    {"set_cursor_info", py::method(&cursor_info), METH_VARARGS | METH_KEYWORDS,
+     "set_cursor_info(flags=1, x=0, y=0, ok=True)\n--\n\nWhat GetCursorInfo answers."},
+    {"lose_access", py::method(&lose), METH_VARARGS | METH_KEYWORDS,
      "lose_access(device, output, mode=None)\n--\n\n"
      "Existing duplications of the output fail with ACCESS_LOST; new ones work, at mode (w, h) if given."},
     {"make_array", make_array, METH_VARARGS, "make_array(height, width, channels, value=0)\n--\n\n"},
