@@ -77,6 +77,20 @@ TEST_F(SlotTest, OnlyTheNewestFrameWaits) {
     EXPECT_EQ(std::get<LatestFrame>(outcome).seq, 2u);
 }
 
+TEST_F(SlotTest, OnlyANewerFrameIsTakenWithoutWaiting) {
+    EXPECT_FALSE(take_newer(*shared_, 0));  // an empty slot: nothing, at once
+    Pixels pixels = bytes_of(4);
+    const FrameBytes* buffer = pixels.get();
+    publish(5, std::move(pixels));
+    EXPECT_FALSE(take_newer(*shared_, 5));  // not newer than what the consumer has
+    EXPECT_EQ(waiting_seq(*shared_), 5u);   // and left where it was
+    std::optional<LatestFrame> frame = take_newer(*shared_, 4);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->seq, 5u);
+    EXPECT_EQ(frame->pixels.get(), buffer);
+    EXPECT_EQ(waiting_seq(*shared_), 0u);
+}
+
 TEST_F(SlotTest, AWaitWithoutLimitEndsWithThePublishOrTheStop) {
     // Each round publishes while the consumer is somewhere in its wait: before it looks
     // at the slot, or blocked on the event. Whichever it is, it takes exactly that frame.
@@ -123,10 +137,7 @@ protected:
         session_.reset();
     }
     void stop() {
-        if (!background_) return;
-        BackgroundCapture background = std::move(*background_);
-        background_.reset();
-        session_.emplace(stop_and_join(std::move(background)));
+        if (background_) session_.emplace(stop_and_join(background_));
     }
     static void present(std::uint8_t value) {
         std::vector<std::uint8_t> image(std::size_t{1920} * 1080 * 4, value);
