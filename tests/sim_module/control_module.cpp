@@ -398,7 +398,8 @@ PyMethodDef g_methods[] = {
     {"fail", py::method(&fail_operation), METH_VARARGS | METH_KEYWORDS,
      "fail(operation, hresult=None, *, times=1, skip=0, null=False, description=None, restricted=None)\n--\n\n"
      "Make the next calls of an operation fail (or succeed without an object). Besides the platform's "
-     "operation names, \"D3D11CreateDevice:context\" with null=True hands out a device without its context."},
+     "operation names, \"D3D11CreateDevice:context\" with null=True hands out a device without its context. "
+     "A name no simulated call consults raises ValueError."},
     {"clear_faults", clear, METH_NOARGS, "clear_faults()\n--\n\n"},
     {"trace", py::method(&read_trace), METH_VARARGS | METH_KEYWORDS,
      "trace(clear=True)\n--\n\nThe operations called since the last clear."},
