@@ -1,6 +1,10 @@
 #include "platform/sim/machine.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -9,6 +13,52 @@
 
 namespace vistrel::sim {
 namespace {
+
+// The names under which the simulated calls and the os hooks consult the faults: the
+// platform's own names, plus "D3D11CreateDevice:context" (a device handed out without
+// its context). Sorted, for the lookup.
+constexpr std::array<std::string_view, 27> kFailableOperations = {
+    "CreateDXGIFactory1",
+    "CreateEventW",
+    "CreateThread",
+    "CreateWaitableTimerExW",
+    "D3D11CreateDevice",
+    "D3D11CreateDevice:context",
+    "DuplicateHandle",
+    "GetCursorInfo",
+    "ID3D11Device::CreateTexture2D",
+    "ID3D11DeviceContext::Map",
+    "IDXGIAdapter1::GetDesc1",
+    "IDXGIAdapter::EnumOutputs",
+    "IDXGIFactory1::EnumAdapters1",
+    "IDXGIKeyedMutex::AcquireSync",
+    "IDXGIKeyedMutex::ReleaseSync",
+    "IDXGIOutput1::DuplicateOutput",
+    "IDXGIOutput::GetDesc",
+    "IDXGIOutputDuplication::AcquireNextFrame",
+    "IDXGIOutputDuplication::GetFramePointerShape",
+    "IDXGIOutputDuplication::ReleaseFrame",
+    "IDXGIResource1::CreateSharedHandle",
+    "QueryInterface(ID3D11Texture2D)",
+    "QueryInterface(IDXGIKeyedMutex)",
+    "QueryInterface(IDXGIOutput1)",
+    "QueryInterface(IDXGIResource1)",
+    "SetProcessDpiAwarenessContext",
+    "SetWaitableTimer",
+};
+static_assert(std::is_sorted(kFailableOperations.begin(), kFailableOperations.end()));
+
+bool failable(std::string_view operation) {
+    return std::binary_search(kFailableOperations.begin(), kFailableOperations.end(), operation);
+}
+
+// A call site consulting a name outside the table could never be made to fail: stop at
+// once rather than let its tests pass without their fault.
+void require_failable(const char* operation) {
+    if (failable(operation)) return;
+    std::fprintf(stderr, "simulated machine: \"%s\" is missing from the failable operations\n", operation);
+    std::abort();
+}
 
 struct State {
     std::mutex mutex;
@@ -104,10 +154,17 @@ std::shared_ptr<const MachineConfig> machine() {
     return std::shared_ptr<const MachineConfig>(m, &m->config);
 }
 
-void fail(const std::string& operation, Fault fault) {
+bool fail(const std::string& operation, Fault fault) {
+    if (!failable(operation)) return false;
     State& s = state();
     std::lock_guard lock(s.mutex);
     s.faults[operation] = std::move(fault);
+    return true;
+}
+
+const std::vector<std::string_view>& failable_operations() {
+    static const std::vector<std::string_view> names(kFailableOperations.begin(), kFailableOperations.end());
+    return names;
 }
 
 void clear_faults() {
@@ -133,6 +190,7 @@ void record(const std::string& operation) {
 }
 
 CallResult enter(const char* operation) {
+    require_failable(operation);
     std::optional<Fault> fault;
     CallResult result;
     {
@@ -147,6 +205,7 @@ CallResult enter(const char* operation) {
 }
 
 CallResult consult(const char* operation) {
+    require_failable(operation);
     std::optional<Fault> fault;
     CallResult result;
     {

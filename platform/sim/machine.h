@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/dxgi.h"
@@ -55,8 +56,12 @@ struct Fault {
     std::optional<std::u16string> description;
     std::optional<std::u16string> restricted_description;
 };
-void fail(const std::string& operation, Fault fault);
+// Arms `fault` for the next calls of `operation`. False, changing nothing, for a name no
+// simulated call consults: a misspelt fault would otherwise never fire.
+[[nodiscard]] bool fail(const std::string& operation, Fault fault);
 void clear_faults();
+// Every operation name that can be made to fail, sorted.
+const std::vector<std::string_view>& failable_operations();
 
 std::vector<std::string> trace(bool clear);
 long live_objects();
@@ -133,7 +138,8 @@ struct CallResult {
     Outcome outcome = Outcome::Proceed;
     HRESULT hresult = S_OK;
 };
-// Records `operation` in the trace and consults the faults. A failing call also sets
+// Records `operation` in the trace and consults the faults. `operation` must be one of
+// failable_operations(). A failing call also sets
 // the thread's error information (to the fault's description, or to none).
 CallResult enter(const char* operation);
 // Records a call that cannot fail.

@@ -155,19 +155,8 @@ TEST(CompositeCursor, DrawsNothingUnlessSafeAndShown) {
     check(CursorState{});  // no shape at all
 }
 
-class CursorTrackingTest : public test::SimTest {
+class CursorTrackingTest : public test::SessionTest {
 protected:
-    void open(sim::MachineConfig machine = sim::MachineConfig::default_machine()) {
-        sim::reset(machine);
-        live_before_ = sim::live_objects();
-        auto opened = DuplicationSession::open(0, 0, true);
-        ASSERT_TRUE(opened.ok());
-        session_.emplace(std::move(opened).value());
-    }
-    void TearDown() override {
-        session_.reset();
-        SimTest::TearDown();
-    }
     void next_frame(const sim::PointerUpdate* pointer, bool with_image) {
         std::vector<std::uint8_t> image = sim::image(0, 0);
         sim::present(0, 0, with_image ? &image : nullptr, pointer);
@@ -175,7 +164,6 @@ protected:
         ASSERT_TRUE(result.ok());
         ASSERT_EQ(result.value(), Acquired::NewFrame);
     }
-    std::optional<DuplicationSession> session_;
 };
 
 TEST_F(CursorTrackingTest, MonochromeShapeStoresOneMasksHeight) {

@@ -95,8 +95,7 @@ TEST_F(OpenTest, SizesAreTheDuplicationsMode) {
     sim::MachineConfig machine = sim::MachineConfig::default_machine();
     machine.adapters[0].outputs[0].mode = std::make_pair(2560u, 1440u);
     machine.adapters[0].outputs[0].rotation = 2;
-    sim::reset(machine);
-    live_before_ = sim::live_objects();
+    reset(machine);
     auto session = DuplicationSession::open(0, 0, false);
     ASSERT_TRUE(session.ok());
     D3D11_TEXTURE2D_DESC copy{}, staging{};
@@ -136,7 +135,7 @@ TEST_F(OpenTest, DeviceCreationFailures) {
 
     sim::MachineConfig machine = sim::MachineConfig::default_machine();
     machine.adapters[0].feature_level_11_0 = false;
-    sim::reset(machine);
+    reset(machine);
     expect_hresult(open_failure(), 0x887A0004u);
 }
 
@@ -172,13 +171,13 @@ TEST_F(OpenTest, FailuresCarryTheirErrorInformation) {
     sim::Fault fault;
     fault.hresult = DXGI_ERROR_ACCESS_DENIED;
     fault.description = u"Protected content.";
-    sim::fail("IDXGIOutput1::DuplicateOutput", fault);
+    fail("IDXGIOutput1::DuplicateOutput", fault);
     Failure f = open_failure();
     EXPECT_EQ(f.code(), 0x887A002Bu);
     EXPECT_NE(f.error_info(), nullptr);
     // A failure reported as text drops its error information.
     fault.description = u"unused";
-    sim::fail("IDXGIFactory1::EnumAdapters1", fault);
+    fail("IDXGIFactory1::EnumAdapters1", fault);
     EXPECT_EQ(open_failure().error_info(), nullptr);
 }
 

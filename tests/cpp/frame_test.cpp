@@ -7,18 +7,12 @@
 namespace vistrel {
 namespace {
 
-class FrameTest : public test::SimTest {
+class FrameTest : public test::SessionTest {
 protected:
     void SetUp() override {
-        SimTest::SetUp();
-        auto opened = DuplicationSession::open(0, 0, true);
-        ASSERT_TRUE(opened.ok());
-        session_.emplace(std::move(opened).value());
+        SessionTest::SetUp();
+        open();
         sim::trace(true);
-    }
-    void TearDown() override {
-        session_.reset();
-        SimTest::TearDown();
     }
 
     static std::vector<std::uint8_t> solid(std::uint8_t value, std::uint32_t w = 1920, std::uint32_t h = 1080) {
@@ -34,8 +28,6 @@ protected:
         EXPECT_TRUE(result.ok());
         return result.ok() ? result.value() : Acquired::NoNewFrame;
     }
-
-    std::optional<DuplicationSession> session_;
 };
 
 TEST_F(FrameTest, TimeoutChangesNothing) {
@@ -113,7 +105,7 @@ TEST_F(FrameTest, ErrorInformationOfTheAcquisitionTravels) {
     sim::Fault lost;
     lost.hresult = DXGI_ERROR_ACCESS_LOST;
     lost.description = u"Mode change.";
-    sim::fail("IDXGIOutputDuplication::AcquireNextFrame", lost);
+    fail("IDXGIOutputDuplication::AcquireNextFrame", lost);
     fail("IDXGIOutput1::DuplicateOutput", E_FAIL);
     auto result = acquire_frame(*session_, 0);
     ASSERT_FALSE(result.ok());

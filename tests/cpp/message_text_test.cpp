@@ -1,9 +1,7 @@
 // system_message_text: the COM error-information branch and the system-text fallback.
-#include <gtest/gtest.h>
-
 #include "platform/os.h"
 #include "platform/sim/error_info.h"
-#include "platform/sim/machine.h"
+#include "tests/cpp/sim_test.h"
 
 namespace vistrel {
 namespace {
@@ -14,13 +12,8 @@ std::string text_with(std::optional<std::u16string> description, std::optional<s
     return os::system_message_text(code, info.get());
 }
 
-class MessageText : public ::testing::Test {
-protected:
-    void SetUp() override { live_before_ = sim::live_objects(); }
-    // Every string and interface the lookup touched is released again.
-    void TearDown() override { EXPECT_EQ(sim::live_objects(), live_before_); }
-    long live_before_ = 0;
-};
+// Every string and interface the lookup touched is released again.
+using MessageText = test::SimTest;
 
 TEST_F(MessageText, SystemTextWithoutErrorInformation) {
     EXPECT_EQ(os::system_message_text(E_INVALIDARG, nullptr), "The parameter is incorrect.");
@@ -58,11 +51,10 @@ TEST_F(MessageText, UnpairedSurrogateFallsBackToSystemText) {
 }
 
 TEST_F(MessageText, FailedCallLeavesItsErrorInformation) {
-    sim::reset();
     sim::Fault fault;
     fault.hresult = DXGI_ERROR_UNSUPPORTED;
     fault.description = u"No desktop here.\r\n";
-    sim::fail("CreateDXGIFactory1", fault);
+    fail("CreateDXGIFactory1", fault);
     void* factory = nullptr;
     EXPECT_EQ(CreateDXGIFactory1(iid_of<IDXGIFactory1>(), &factory), DXGI_ERROR_UNSUPPORTED);
     EXPECT_EQ(factory, nullptr);

@@ -1,5 +1,5 @@
 """What the Python tests share: the default output's size, desktop images, simulated
-machine descriptions, a subprocess runner and a lock-release probe."""
+machine descriptions, a subprocess runner, a thread runner and a lock-release probe."""
 import subprocess
 import sys
 import threading
@@ -61,6 +61,22 @@ def output(device_name="\\\\.\\DISPLAY1", width=1920, height=1080, **fields):
 def run_python(script, timeout=60):
     """Runs `script` in a fresh interpreter of this one; the completed process."""
     return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout)
+
+
+def run_in_thread(function):
+    """Calls `function` on a new thread and waits for it: {"value": result} or {"error": exception}."""
+    result = {}
+
+    def body():
+        try:
+            result["value"] = function()
+        except BaseException as e:  # the internal fault is not an Exception
+            result["error"] = e
+
+    thread = threading.Thread(target=body)
+    thread.start()
+    thread.join()
+    return result
 
 
 def counting_thread(seconds):

@@ -1,7 +1,6 @@
 """The Capturer object: construction, attributes, states, repr, threads, re-entrancy."""
 import gc
 import sys
-import threading
 
 import numpy as np
 import pytest
@@ -9,7 +8,7 @@ import pytest
 import _vistrel
 
 _vistrel_sim = pytest.importorskip("_vistrel_sim")
-from helpers import adapter, output
+from helpers import adapter, output, run_in_thread
 
 
 def test_defaults(sim):
@@ -153,21 +152,6 @@ def test_reentrant_use_is_refused(sim):
     with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
         c.grab(Reenter(lambda: repr(c)))
     assert repr(c).endswith("cursor>")  # nothing changed
-
-
-def run_in_thread(function):
-    result = {}
-
-    def body():
-        try:
-            result["value"] = function()
-        except BaseException as e:  # the internal fault is not an Exception
-            result["error"] = e
-
-    thread = threading.Thread(target=body)
-    thread.start()
-    thread.join()
-    return result
 
 
 def test_use_from_another_thread_is_an_internal_fault(sim):

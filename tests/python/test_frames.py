@@ -1,12 +1,11 @@
 """Capturer.frames and FramesIter: the constant-frame-rate schedule, states and failures."""
-import threading
 import time
 
 import numpy as np
 import pytest
 
 import _vistrel
-from helpers import H, W, counting_thread
+from helpers import H, W, counting_thread, desktop, needs_sim, run_in_thread, run_python
 from pixels import to_layout
 
 
@@ -177,20 +176,10 @@ def test_thread_failures_are_reported(sim):
 def test_iterator_is_bound_to_its_thread(sim):
     c = _vistrel.Capturer()
     frames = c.frames(30)
-    errors = []
-
-    def use():
-        try:
-            next(frames)
-        except BaseException as e:
-            errors.append(e)
-
-    worker = threading.Thread(target=use)
-    worker.start()
-    worker.join()
-    assert type(errors[0]).__name__ == "InternalFault"
-    assert str(errors[0]) == "vistrel::pacing::FramesIter is unsendable, but sent to another thread"
-    errors.clear()
+    error = run_in_thread(lambda: next(frames))["error"]
+    assert type(error).__name__ == "InternalFault"
+    assert str(error) == "vistrel::pacing::FramesIter is unsendable, but sent to another thread"
+    del error  # its traceback holds the iterator
     frames.close()
 
 
@@ -233,3 +222,51 @@ def test_slots_are_never_early_when_the_timer_cannot_be_armed(sim):
         returns = [next_with_time(frames)[2] for _ in range(5)]
     for k, returned in enumerate(returns):
         assert returned - started >= k / 20 - 1e-6
+
+
+def test_iterator_outlives_its_capturer(sim):
+    c = _vistrel.Capturer()
+    frames = c.frames(60)
+    sim.present(0, 0, desktop(1).tobytes())
+    assert next(frames)[0][0, 0, 0] == 1
+    del c  # the iterator owns the thread and the session, not the Capturer
+    sim.present(0, 0, desktop(2).tobytes())
+    for _ in range(120):
+        if next(frames)[0][0, 0, 0] == 2:
+            break
+    else:
+        pytest.fail("the iterator stopped seeing the desktop once its Capturer was gone")
+    del frames  # its thread and session are released: the fixture finds nothing alive
+
+
+DROPPED_ON_ANOTHER_THREAD = r"""
+import sys, threading, _vistrel, _vistrel_sim as s
+reports = []
+sys.unraisablehook = lambda r: reports.append((type(r.exc_value).__name__, str(r.exc_value)))
+c = _vistrel.Capturer()
+holder = [c.frames(30)]
+s.present(0, 0, s.image(0, 0))
+next(holder[0])
+worker = threading.Thread(target=holder.clear)
+worker.start()
+worker.join()
+print(reports)
+# Its contents are leaked, not released on the wrong thread: the Capturer stays busy.
+print(c.is_capturing)
+try:
+    c.start()
+except RuntimeError as e:
+    print(e)
+"""
+
+
+@needs_sim
+def test_iterator_dropped_on_another_thread_is_reported_and_leaked():
+    # A subprocess: the leaked capture thread runs on until the interpreter exits.
+    result = run_python(DROPPED_ON_ANOTHER_THREAD)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "[('RuntimeError', 'vistrel::pacing::FramesIter is unsendable, but is being dropped on another thread')]",
+        "True",
+        "Capturer is busy: a frames() iterator is active",
+    ]

@@ -1,8 +1,11 @@
 """grab_gpu and GpuTexture: the shared texture, its keyed mutex and its handles."""
+import gc
+import sys
+
 import pytest
 
 import _vistrel
-from helpers import H, W, uniform
+from helpers import H, W, _vistrel_sim, needs_sim, run_in_thread, uniform
 
 
 def test_shared_texture_shows_the_grabbed_frame(sim):
@@ -165,3 +168,30 @@ def test_acquisition_failures_are_raised(sim):
     with pytest.raises(_vistrel.AccessLost) as raised:
         c.grab_gpu(timeout_ms=0)
     assert raised.value.hresult == 0x887A0026
+
+
+@needs_sim
+def test_dropped_on_another_thread_is_reported_and_leaked():
+    _vistrel_sim.reset()
+    reports = []
+    previous = sys.unraisablehook
+    sys.unraisablehook = lambda report: reports.append(report)
+    try:
+        c = _vistrel.Capturer()
+        _vistrel_sim.present(0, 0, uniform(7).tobytes())
+        holder = [c.grab_gpu()]
+        handles, live = _vistrel_sim.open_handles(), _vistrel_sim.live_objects()
+        run_in_thread(holder.clear)
+        gc.collect()
+    finally:
+        sys.unraisablehook = previous
+    assert [(type(r.exc_value), str(r.exc_value)) for r in reports] == [
+        (RuntimeError, "vistrel::gpu::GpuTexture is unsendable, but is being dropped on another thread")]
+    # Its handle was not closed on the wrong thread; the Capturer is unaffected.
+    assert (_vistrel_sim.open_handles(), _vistrel_sim.live_objects()) == (handles, live)
+    _vistrel_sim.present(0, 0, uniform(8).tobytes())
+    texture = c.grab_gpu()
+    assert _vistrel_sim.read_shared(texture.shared_handle) == uniform(8).tobytes()
+    texture.close()
+    c.close()
+    _vistrel_sim.reset()
