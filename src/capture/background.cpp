@@ -12,12 +12,12 @@
 namespace vistrel {
 namespace {
 
-void publish(CaptureShared& shared, std::uint64_t& counter, const Pixels& pixels) {
+void publish(CaptureShared& shared, std::uint64_t& counter, Pixels pixels) {
     ++counter;
     std::optional<LatestFrame> replaced;  // released after the lock
     {
         std::lock_guard lock(shared.latest_mutex);
-        replaced = std::exchange(shared.latest, LatestFrame{counter, pixels});
+        replaced = std::exchange(shared.latest, LatestFrame{counter, std::move(pixels)});
     }
     shared.frame_event->set();
 }
@@ -132,8 +132,8 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
                 store_failure(shared, pixels.take_failure());
                 return;
             }
-            publish(shared, counter, pixels.value());
-            if (params.video_mode) last_frame = std::move(pixels).value();
+            if (params.video_mode) last_frame = pixels.value();
+            publish(shared, counter, std::move(pixels).value());
         } else if (params.video_mode && last_frame) {
             publish(shared, counter, last_frame);
         }

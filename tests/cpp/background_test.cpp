@@ -132,8 +132,8 @@ protected:
         stop();
         SessionTest::TearDown();
     }
-    void start(bool video_mode) {
-        background_.emplace(spawn_capture(std::move(*session_), {0, kRegion, video_mode}));
+    void start(bool video_mode, Region region = kRegion) {
+        background_.emplace(spawn_capture(std::move(*session_), {0, region, video_mode}));
         session_.reset();
     }
     void stop() {
@@ -204,6 +204,25 @@ TEST_F(CaptureThreadTest, VideoModeNeverDrawsIntoABufferTheConsumerHolds) {
     ASSERT_TRUE(third);
     EXPECT_NE(third.get(), held.get());
     EXPECT_EQ(std::count(held->data(), held->data() + held->size(), 1), static_cast<std::ptrdiff_t>(held->size()));
+}
+
+// A region outside the image makes read-back an internal fault on the thread: it must be
+// stored as the thread's failure and end every wait, and the session must come back.
+TEST_F(CaptureThreadTest, AnInternalFaultEndsTheThreadAsAFailure) {
+    start(false, Region{0, 0, 4000, 10});
+    present(1);
+    std::optional<WaitOutcome> outcome;
+    {
+        py::ReleaseGil released;
+        outcome.emplace(wait_for_frame(*background_->shared, std::nullopt));
+    }
+    ASSERT_TRUE(std::holds_alternative<Failure>(*outcome));
+    const Failure& failure = std::get<Failure>(*outcome);
+    EXPECT_EQ(failure.kind(), Failure::Kind::Message);
+    EXPECT_EQ(failure.text().rfind("InternalFault: ", 0), 0u) << failure.text();
+    EXPECT_TRUE(background_->shared->stop.load());
+    stop();
+    EXPECT_TRUE(session_.has_value());
 }
 
 }  // namespace

@@ -129,8 +129,6 @@ def test_frames_are_handed_over_without_a_copy(sim):
     c.stop()
 
 
-@pytest.mark.xfail(strict=True, reason="the capture thread holds a published buffer until the end of its "
-                   "loop step, after it has woken the consumer, so a consumer that was waiting often copies")
 def test_a_waiting_consumer_gets_the_buffer_without_a_copy(sim):
     c = _vistrel.Capturer()
     c.start(0)
