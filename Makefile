@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win product layering wheel bench demo clean
+.PHONY: deps build test ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -72,6 +72,14 @@ product: deps
 	$(call configure,build-product,$(PY_OPTIONS) -DVISTREL_TESTS=OFF)
 	$(CMAKE) --build build-product -j $(JOBS)
 	$(PYTHON) cmake/check_module.py build-product/python/_vistrel.abi3.so
+
+# C++ formatting: the committed .clang-format, applied by the pinned clang-format of .venv.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+format: deps
+	$(VENV_BIN)/clang-format -i $(FORMAT_FILES)
+
+format-check: deps
+	$(VENV_BIN)/clang-format --dry-run --Werror $(FORMAT_FILES)
 
 # No file of a lower layer includes a higher one (the build runs the same check).
 layering:
