@@ -115,12 +115,12 @@ bool parse_adapter(PyObject* dict, AdapterConfig& out) {
 PyObject* reset_machine(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry([&]() -> PyObject* {
         static const char* keywords[] = {"machine", nullptr};
-        PyObject* spec = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O", const_cast<char**>(keywords), &spec)) return nullptr;
+        PyObject* machine_arg = Py_None;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O", const_cast<char**>(keywords), &machine_arg)) return nullptr;
         MachineConfig machine = MachineConfig::default_machine();
-        if (spec != Py_None) {
+        if (machine_arg != Py_None) {
             machine.adapters.clear();
-            Ref sequence = Ref::steal(PySequence_Fast(spec, "machine must be a list of adapter dicts"));
+            Ref sequence = Ref::steal(PySequence_Fast(machine_arg, "machine must be a list of adapter dicts"));
             if (!sequence) return nullptr;
             for (Py_ssize_t i = 0; i < PySequence_Size(sequence.get()); ++i) {
                 Ref adapter = Ref::steal(PySequence_GetItem(sequence.get(), i));
