@@ -354,7 +354,10 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     if (connection_->broken()) return connection_lost();
 
     const LONGLONG now = ticks_now();
-    info->LastPresentTime.QuadPart = new_image ? now : 0;
+    // X draws the pointer over the desktop, never into it: a frame where only the pointer
+    // moved is still a new picture of the screen, so it carries a present time and the
+    // core redraws the pointer where it now is.
+    info->LastPresentTime.QuadPart = new_image || pointer_changed_ ? now : 0;
     info->AccumulatedFrames = new_image ? std::max<UINT>(accumulated_, 1) : 0;
     info->LastMouseUpdateTime.QuadPart = now;
     info->PointerPosition.Position = {pointer_x_ - shape_.hotspot_x - monitor_.x,
