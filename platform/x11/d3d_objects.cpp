@@ -8,7 +8,6 @@ namespace vistrel::x11 {
 SurfacePtr Texture::map() {
     std::lock_guard lock(mutex_);
     if (!content_) content_ = blank_surface(desc_.Width, desc_.Height);
-    if (content_) content_->make_opaque();
     mapped_ = content_;
     return mapped_;
 }

@@ -1,11 +1,12 @@
-// Frames: XDamage events on the root window say when the monitor's pixels changed (the
-// connection's file descriptor is waited on, never polled); the image comes from
-// XShmGetImage into a segment the textures then share. The pointer comes from
+// Frames: XDamage events on the root window say when and where the monitor's pixels
+// changed (the connection's file descriptor is waited on, never polled); the changed rows
+// are read with XShmGetImage into the one image the textures share. The pointer comes from
 // QueryPointer and XFixes, and its motion wakes a waiting acquisition through XInput2.
 #include "platform/x11/duplication.h"
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -85,10 +86,11 @@ private:
     void query_pointer_if_moved() { apply_pointer(x().xcb_query_pointer(c(), root_)); }
     // Takes in a QueryPointer reply; notes a move that concerns this monitor.
     void apply_pointer(xcb_query_pointer_cookie_t cookie);
-    // The monitor's image into a surface: shared memory where the server attaches it.
-    SurfacePtr fetch_image(bool& failed);
+    // Notes rows [top, bottom) of the monitor as changed.
+    void add_band(std::uint32_t top, std::uint32_t bottom);
+    // Reads the changed rows into the image. False when the server refused.
+    bool fetch_bands();
     bool fetch_shape();
-    std::shared_ptr<ShmSurface> free_segment();
 
     std::shared_ptr<Connection> connection_;
     const std::uint32_t screen_index_;
@@ -99,9 +101,11 @@ private:
     bool has_randr_ = false, has_input_ = false;
     xcb_damage_damage_t damage_ = XCB_NONE;
 
-    bool use_shm_ = false;
-    std::vector<std::shared_ptr<ShmSurface>> segments_;  // a free one has no user but this list
-    SurfacePtr image_;                                   // the last image fetched
+    // The monitor's image, updated in place: the textures that share it are only read by
+    // the thread acquiring, after a successful acquisition, when they hold this frame anyway.
+    SurfacePtr image_;
+    xcb_shm_seg_t segment_ = XCB_NONE;  // the image's segment; none: GetImage replies are copied
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> bands_;  // changed rows, disjoint
 
     // What happened since the last acquisition.
     bool first_ = true, damaged_ = false, shape_changed_ = false, motion_ = false, layout_changed_ = false;
@@ -179,10 +183,16 @@ bool Duplication::start(XFailure& failure) {
             x().xcb_shm_query_version_reply(c(), x().xcb_shm_query_version(c()), nullptr));
         if (v) {
             if (auto segment = ShmSurface::create(connection_, monitor_.width, monitor_.height)) {
-                segments_.push_back(std::move(segment));
-                use_shm_ = true;
+                segment_ = segment->segment();
+                image_ = std::move(segment);
             }
         }
+    }
+    if (!image_) image_ = blank_surface(monitor_.width, monitor_.height);
+    if (!image_) {
+        failure = {E_OUTOFMEMORY, "no memory for a " + std::to_string(monitor_.width) + "x" +
+                                      std::to_string(monitor_.height) + " image"};
+        return false;
     }
     x().xcb_flush(c());
     if (connection_->broken()) {
@@ -199,6 +209,10 @@ void Duplication::drain_events() {
         if (type == damage_event_ + XCB_DAMAGE_NOTIFY) {
             const auto* notify = reinterpret_cast<const xcb_damage_notify_event_t*>(event.get());
             if (intersects(notify->area, monitor_)) {
+                const std::int64_t top = std::max<std::int64_t>(notify->area.y - monitor_.y, 0);
+                const std::int64_t bottom = std::min<std::int64_t>(
+                    std::int64_t{notify->area.y} + notify->area.height - monitor_.y, monitor_.height);
+                add_band(static_cast<std::uint32_t>(top), static_cast<std::uint32_t>(bottom));
                 damaged_ = true;
                 ++accumulated_;
             }
@@ -246,49 +260,72 @@ void Duplication::apply_pointer(xcb_query_pointer_cookie_t cookie) {
     if (was_over || is_over) pointer_changed_ = true;
 }
 
-std::shared_ptr<ShmSurface> Duplication::free_segment() {
-    for (const auto& segment : segments_)
-        if (segment.use_count() == 1) return segment;
-    // The textures still show the others. A few frames in flight at most; beyond that
-    // something holds images, and the core GetImage path takes over for the frame.
-    if (segments_.size() >= 4) return nullptr;
-    auto segment = ShmSurface::create(connection_, monitor_.width, monitor_.height);
-    if (segment) segments_.push_back(segment);
-    return segment;
+void Duplication::add_band(std::uint32_t top, std::uint32_t bottom) {
+    // Bands that touch or overlap merge; past a handful, one band from first to last row
+    // costs less than many requests.
+    for (auto it = bands_.begin(); it != bands_.end();) {
+        if (it->first <= bottom && top <= it->second) {
+            top = std::min(top, it->first);
+            bottom = std::max(bottom, it->second);
+            it = bands_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    bands_.emplace_back(top, bottom);
+    if (bands_.size() > 8) {
+        for (const auto& band : bands_) {
+            top = std::min(top, band.first);
+            bottom = std::max(bottom, band.second);
+        }
+        bands_.assign(1, {top, bottom});
+    }
 }
 
-SurfacePtr Duplication::fetch_image(bool& failed) {
-    failed = false;
-    // Never ask for pixels outside the screen: the server would answer with an error at
-    // best, and a stale rectangle means the layout moved under this duplication.
+bool Duplication::fetch_bands() {
+    // Never ask for pixels outside the screen: a stale rectangle means the layout moved
+    // under this duplication, and the server would only answer with an error.
     if (monitor_.x < 0 || monitor_.y < 0 || monitor_.x + std::uint64_t{monitor_.width} > screen_width_ ||
         monitor_.y + std::uint64_t{monitor_.height} > screen_height_) {
         lost_ = true;
-        return nullptr;
+        return false;
     }
-    const auto left = static_cast<std::int16_t>(monitor_.x), top = static_cast<std::int16_t>(monitor_.y);
-    const auto width = static_cast<std::uint16_t>(monitor_.width), height = static_cast<std::uint16_t>(monitor_.height);
-    if (std::shared_ptr<ShmSurface> segment = use_shm_ ? free_segment() : nullptr) {
-        Reply<xcb_generic_error_t> error;
-        Reply<xcb_shm_get_image_reply_t> reply(
-            x().xcb_shm_get_image_reply(c(),
-                                        x().xcb_shm_get_image(c(), root_, left, top, width, height, ~0u,
-                                                              XCB_IMAGE_FORMAT_Z_PIXMAP, segment->segment(), 0),
-                                        reinterpret_cast<xcb_generic_error_t**>(&error)));
-        if (!reply) {
-            failed = true;
-            return nullptr;
+    const std::uint32_t pitch = image_->pitch();
+    // Whole rows, so each band lands at its place in the image; all requests go out
+    // before the first reply is awaited.
+    std::vector<std::uint32_t> sequence;
+    for (const auto& [top, bottom] : bands_) {
+        const auto left = static_cast<std::int16_t>(monitor_.x);
+        const auto y = static_cast<std::int16_t>(monitor_.y + static_cast<std::int32_t>(top));
+        const auto width = static_cast<std::uint16_t>(monitor_.width);
+        const auto rows = static_cast<std::uint16_t>(bottom - top);
+        sequence.push_back(
+            segment_ != XCB_NONE
+                ? x().xcb_shm_get_image(c(), root_, left, y, width, rows, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_,
+                                        top * pitch)
+                      .sequence
+                : x().xcb_get_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, y, width, rows, ~0u).sequence);
+    }
+    bool ok = true;
+    for (std::size_t i = 0; i < bands_.size(); ++i) {
+        const auto [top, bottom] = bands_[i];
+        if (segment_ != XCB_NONE) {
+            Reply<xcb_shm_get_image_reply_t> reply(
+                x().xcb_shm_get_image_reply(c(), xcb_shm_get_image_cookie_t{sequence[i]}, nullptr));
+            ok = ok && reply;
+        } else {
+            Reply<xcb_get_image_reply_t> reply(
+                x().xcb_get_image_reply(c(), xcb_get_image_cookie_t{sequence[i]}, nullptr));
+            const std::size_t bytes = std::size_t{bottom - top} * pitch;
+            if (reply && x().xcb_get_image_data_length(reply.get()) >= static_cast<int>(bytes))
+                std::memcpy(image_->data() + std::size_t{top} * pitch, x().xcb_get_image_data(reply.get()), bytes);
+            else
+                ok = false;
         }
-        segment->refilled();
-        return segment;
+        if (ok) image_->make_rows_opaque(top, bottom);
     }
-    Reply<xcb_generic_error_t> error;
-    Reply<xcb_get_image_reply_t> reply(x().xcb_get_image_reply(
-        c(), x().xcb_get_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, top, width, height, ~0u),
-        reinterpret_cast<xcb_generic_error_t**>(&error)));
-    SurfacePtr surface = reply_surface(std::move(reply), x(), monitor_.width, monitor_.height);
-    failed = surface == nullptr;
-    return surface;
+    bands_.clear();
+    return ok;
 }
 
 bool Duplication::fetch_shape() {
@@ -333,21 +370,18 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     // The frame's pointer position: asked before the image, so both share one round trip.
     const xcb_query_pointer_cookie_t pointer = x().xcb_query_pointer(c(), root_);
     if (new_image) {
+        if (first_) bands_.assign(1, {0, monitor_.height});
         // Subtracted before the image is read: a change made meanwhile damages anew and
         // wakes the next acquisition instead of being lost.
         x().xcb_damage_subtract(c(), damage_, XCB_NONE, XCB_NONE);
-        bool failed = false;
-        SurfacePtr image = fetch_image(failed);
+        const bool fetched = fetch_bands();
         if (connection_->broken()) return connection_lost();
         if (lost_) return DXGI_ERROR_ACCESS_LOST;
-        if (failed || !image) {
-            // A request refused with a valid rectangle: the screen changed under it.
-            check_layout();
-            if (connection_->broken()) return connection_lost();
+        if (!fetched) {
+            // Refused with a valid rectangle: the screen changed under the request.
             lost_ = true;
             return DXGI_ERROR_ACCESS_LOST;
         }
-        image_ = std::move(image);
     }
     apply_pointer(pointer);
     const bool shape_fetched = new_shape && fetch_shape();

@@ -23,38 +23,20 @@ private:
     std::unique_ptr<std::uint8_t[]> memory_;
 };
 
-class ReplySurface final : public Surface {
-public:
-    ReplySurface(Reply<xcb_get_image_reply_t> reply, std::uint8_t* data, std::uint32_t width, std::uint32_t height)
-        : Surface(width, height, data), reply_(std::move(reply)) {}
-
-private:
-    Reply<xcb_get_image_reply_t> reply_;
-};
-
 }  // namespace
 
-void Surface::make_opaque() {
-    if (opaque_) return;
-    auto* words = reinterpret_cast<std::uint32_t*>(data_);
-    const std::size_t count = std::size_t{width_} * height_;
+void Surface::make_rows_opaque(std::uint32_t top, std::uint32_t bottom) {
+    auto* words = reinterpret_cast<std::uint32_t*>(data_) + std::size_t{top} * width_;
+    const std::size_t count = std::size_t{bottom - top} * width_;
     for (std::size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
-    opaque_ = true;
 }
 
 SurfacePtr blank_surface(std::uint32_t width, std::uint32_t height) {
     auto surface = HeapSurface::create(width, height);
-    if (surface) std::memset(surface->data(), 0, surface->size());
+    if (!surface) return nullptr;
+    std::memset(surface->data(), 0, surface->size());
+    surface->make_rows_opaque(0, height);
     return surface;
-}
-
-SurfacePtr reply_surface(Reply<xcb_get_image_reply_t> reply, const XcbApi& api, std::uint32_t width,
-                         std::uint32_t height) {
-    if (!reply) return nullptr;
-    const int length = api.xcb_get_image_data_length(reply.get());
-    if (length < 0 || static_cast<std::size_t>(length) < std::size_t{width} * height * 4) return nullptr;
-    std::uint8_t* data = api.xcb_get_image_data(reply.get());
-    return std::make_shared<ReplySurface>(std::move(reply), data, width, height);
 }
 
 std::shared_ptr<ShmSurface> ShmSurface::create(std::shared_ptr<Connection> connection, std::uint32_t width,

@@ -1,5 +1,5 @@
-// Desktop pixels in CPU memory, 32-bit BGRX rows of width * 4 bytes: a shared-memory
-// segment the server writes into, a GetImage reply, or a blank image.
+// Desktop pixels in CPU memory, 32-bit BGRA rows of width * 4 bytes: a shared-memory
+// segment the server writes into, or plain memory that GetImage replies are copied into.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +21,8 @@ public:
     std::uint8_t* data() const { return data_; }
     std::size_t size() const { return std::size_t{width_} * height_ * 4; }
 
-    // X leaves junk in the fourth byte; a read sees 255 there, as on Windows. Done once
-    // per image, when it is first read rather than when fetched, so frames nobody reads
-    // cost nothing.
-    void make_opaque();
-    // The server wrote a new image into the memory.
-    void refilled() { opaque_ = false; }
+    // X leaves junk in the fourth byte; a read sees 255 there, as on Windows.
+    void make_rows_opaque(std::uint32_t top, std::uint32_t bottom);
 
 protected:
     Surface(std::uint32_t width, std::uint32_t height, std::uint8_t* data)
@@ -35,17 +31,12 @@ protected:
 private:
     std::uint32_t width_, height_;
     std::uint8_t* data_;
-    bool opaque_ = false;
 };
 
 using SurfacePtr = std::shared_ptr<Surface>;
 
 // Black, opaque; null when memory is short.
 SurfacePtr blank_surface(std::uint32_t width, std::uint32_t height);
-
-// The pixels of a core GetImage reply (ZPixmap, 32 bits per pixel), kept in the reply.
-SurfacePtr reply_surface(Reply<xcb_get_image_reply_t> reply, const XcbApi& api, std::uint32_t width,
-                         std::uint32_t height);
 
 // A shared-memory segment attached on `connection` as `segment()`, or null when the
 // server cannot attach it (no MIT-SHM, another IPC namespace, a remote display). The
