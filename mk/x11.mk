@@ -11,8 +11,10 @@ x11: deps
 	  -DPython3_EXECUTABLE=$(CURDIR)/$(PYTHON) -DVISTREL_TESTS=OFF -DVISTREL_PROVIDER=x11
 	$(CMAKE) --build build-x11 -j $(JOBS)
 
+# The shared suite too: the cases that need no simulated machine run on the X11 module.
 x11-test: x11
 	PYTHONPATH=build-x11/python timeout 600 $(PYTHON) -m pytest -q -p no:cacheprovider tests/x11
+	PYTHONPATH=build-x11/python timeout 600 $(PYTHON) -m pytest -q -p no:cacheprovider tests/python
 
 # Side by side with the other ways to grab an X screen, on one Xvfb, as ratios.
 x11-bench: x11
