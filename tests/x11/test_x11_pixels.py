@@ -37,6 +37,20 @@ def test_every_layout_and_region_is_what_was_drawn(canvas):
     c.close()
 
 
+def test_changes_spread_over_the_screen_all_arrive(canvas):
+    # Only changed rows are read: near and far changes, overlapping ones, and more
+    # separate ones than are read one by one, must all be in the next frame.
+    draw_scene(canvas)
+    c = _vistrel.Capturer(cursor=False)
+    for spots in ([(0, 0), (1900, 1070)], [(10, 100), (500, 105), (900, 98)],
+                  [(37 * k % 1900, 83 * k % 1070) for k in range(1, 15)]):
+        for x, y in spots:
+            canvas.random_block(x, y, 20, 10)
+        frame = c.grab(timeout_ms=2000)
+        assert frame is not None and np.array_equal(frame, canvas.pixels), spots
+    c.close()
+
+
 def test_fourth_byte_is_opaque_whatever_the_client_sent(canvas):
     block = np.full((40, 40, 4), 7, np.uint8)  # the fourth byte is 7 on the wire
     c = _vistrel.Capturer(cursor=False)
