@@ -31,7 +31,7 @@ D3D11_TEXTURE2D_DESC image_desc(const Surface& image) {
     return desc;
 }
 
-class DesktopResource final : public ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
+class DesktopResource final : public posix::ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
 public:
     explicit DesktopResource(SurfacePtr image) : image_(std::move(image)) {}
 
@@ -48,7 +48,7 @@ private:
     SurfacePtr image_;
 };
 
-class Context final : public ComObject<ID3D11DeviceContext, ID3D11DeviceChild> {
+class Context final : public posix::ComObject<ID3D11DeviceContext, ID3D11DeviceChild> {
 public:
     void STDMETHODCALLTYPE CopyResource(ID3D11Resource* destination, ID3D11Resource* source) override {
         auto* to = dynamic_cast<Texture*>(destination);
@@ -83,7 +83,7 @@ constexpr const char* kNoGpuSharing =
     "GPU sharing (keyed-mutex textures with shared handles) needs Windows: the X11 provider keeps frames in CPU "
     "memory";
 
-class Device final : public ComObject<ID3D11Device> {
+class Device final : public posix::ComObject<ID3D11Device> {
 public:
     HRESULT STDMETHODCALLTYPE CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const D3D11_SUBRESOURCE_DATA*,
                                               ID3D11Texture2D** texture) override {

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/x11/com_object.h"
+#include "platform/posix/com_object.h"
 #include "platform/x11/cursor_shape.h"
 #include "platform/x11/error_info.h"
 #include "platform/x11/layout.h"
@@ -47,7 +47,7 @@ struct PointerShape {
     std::int32_t hotspot_x = 0, hotspot_y = 0;
 };
 
-class Duplication final : public ComObject<IDXGIOutputDuplication, IDXGIObject> {
+class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
 public:
     Duplication(std::shared_ptr<Connection> connection, std::uint32_t screen_index, MonitorInfo monitor)
         : connection_(std::move(connection)), screen_index_(screen_index), monitor_(std::move(monitor)) {}

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/posix/com_object.h"
 #include "platform/x11/adapter.h"
-#include "platform/x11/com_object.h"
 #include "platform/x11/duplication.h"
 #include "platform/x11/error_info.h"
 #include "platform/x11/layout.h"
@@ -29,7 +29,7 @@ struct DisplaySnapshot {
     std::vector<ScreenInfo> screens;
 };
 
-class Output final : public ComObject<IDXGIOutput1, IDXGIOutput, IDXGIObject> {
+class Output final : public posix::ComObject<IDXGIOutput1, IDXGIOutput, IDXGIObject> {
 public:
     Output(std::shared_ptr<const DisplaySnapshot> snapshot, std::uint32_t screen, std::uint32_t index)
         : snapshot_(std::move(snapshot)), screen_(screen), monitor_(snapshot_->screens[screen].monitors[index]) {}
@@ -58,7 +58,7 @@ private:
     MonitorInfo monitor_;
 };
 
-class Adapter final : public ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
+class Adapter final : public posix::ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
 public:
     Adapter(std::shared_ptr<const DisplaySnapshot> snapshot, std::uint32_t screen)
         : snapshot_(std::move(snapshot)), screen_(screen) {}
@@ -84,7 +84,7 @@ private:
     std::uint32_t screen_;
 };
 
-class Factory final : public ComObject<IDXGIFactory1, IDXGIObject> {
+class Factory final : public posix::ComObject<IDXGIFactory1, IDXGIObject> {
 public:
     explicit Factory(std::shared_ptr<const DisplaySnapshot> snapshot) : snapshot_(std::move(snapshot)) {}
 

@@ -1,10 +1,8 @@
 #include "platform/x11/error_info.h"
 
 #include <cstdint>
-#include <cstring>
-#include <new>
 
-#include "platform/x11/com_object.h"
+#include "platform/posix/com_object.h"
 
 namespace vistrel::x11 {
 namespace {
@@ -47,7 +45,7 @@ std::u16string widen(const std::string& text) {
     return out;
 }
 
-class ErrorInfo final : public ComObject<IErrorInfo> {
+class ErrorInfo final : public posix::ComObject<IErrorInfo> {
 public:
     explicit ErrorInfo(std::u16string text) : text_(std::move(text)) {}
     HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override {
@@ -74,20 +72,4 @@ HRESULT fail_with(HRESULT code, const std::string& text) {
 HRESULT GetErrorInfo(ULONG, IErrorInfo** error_info) {
     *error_info = vistrel::x11::t_error_info.release();
     return *error_info ? S_OK : S_FALSE;
-}
-
-// A BSTR is its length in bytes, then the text and a NUL; the pointer is to the text.
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-    auto* block = static_cast<std::uint32_t*>(
-        ::operator new(sizeof(std::uint64_t) + (std::size_t{length} + 1) * sizeof(OLECHAR), std::nothrow));
-    if (!block) return nullptr;
-    block[1] = length * sizeof(OLECHAR);
-    auto* chars = reinterpret_cast<OLECHAR*>(block + 2);
-    if (text) std::memcpy(chars, text, length * sizeof(OLECHAR));
-    chars[length] = 0;
-    return chars;
-}
-UINT SysStringLen(BSTR text) { return text ? reinterpret_cast<std::uint32_t*>(text)[-1] / sizeof(OLECHAR) : 0; }
-void SysFreeString(BSTR text) {
-    if (text) ::operator delete(reinterpret_cast<std::uint32_t*>(text) - 2);
 }

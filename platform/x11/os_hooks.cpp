@@ -1,11 +1,9 @@
-// The provider's answers beside the DXGI surface: no test faults, no kernel handles, and
-// GetCursorInfo from the X pointer.
-#include "platform/provider.h"
+// The provider's answers beside the DXGI surface: no kernel handles, and GetCursorInfo
+// from the X pointer.
+#include "platform/posix/kernel_handles.h"
 #include "platform/x11/connection.h"
 
 namespace vistrel::provider {
-bool os_call_fails(const char*) { return false; }
-void live_object(int) {}
 // X has no NT handles to share: GPU sharing fails before any handle exists.
 void* duplicate_handle(void*, unsigned& error) {
     error = 6;  // ERROR_INVALID_HANDLE

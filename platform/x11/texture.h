@@ -4,12 +4,12 @@
 
 #include <mutex>
 
-#include "platform/x11/com_object.h"
+#include "platform/posix/com_object.h"
 #include "platform/x11/surface.h"
 
 namespace vistrel::x11 {
 
-class Texture final : public ComObject<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild> {
+class Texture final : public posix::ComObject<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild> {
 public:
     Texture(const D3D11_TEXTURE2D_DESC& desc, SurfacePtr content) : desc_(desc), content_(std::move(content)) {}
 
