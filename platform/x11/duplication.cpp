@@ -86,6 +86,9 @@ private:
     void query_pointer_if_moved() { apply_pointer(x().xcb_query_pointer(c(), root_)); }
     // Takes in a QueryPointer reply; notes a move that concerns this monitor.
     void apply_pointer(xcb_query_pointer_cookie_t cookie);
+    // Whether the server's view of the segment is this process's: across IPC namespaces
+    // the same id can name another segment, which a privileged client may even attach.
+    bool server_writes_into(const ShmSurface& segment);
     // Notes rows [top, bottom) of the monitor as changed.
     void add_band(std::uint32_t top, std::uint32_t bottom);
     // Reads the changed rows into the image. False when the server refused.
@@ -182,7 +185,8 @@ bool Duplication::start(XFailure& failure) {
         Reply<xcb_shm_query_version_reply_t> v(
             x().xcb_shm_query_version_reply(c(), x().xcb_shm_query_version(c()), nullptr));
         if (v) {
-            if (auto segment = ShmSurface::create(connection_, monitor_.width, monitor_.height)) {
+            auto segment = ShmSurface::create(connection_, monitor_.width, monitor_.height);
+            if (segment && server_writes_into(*segment)) {
                 segment_ = segment->segment();
                 image_ = std::move(segment);
             }
@@ -258,6 +262,23 @@ void Duplication::apply_pointer(xcb_query_pointer_cookie_t cookie) {
     pointer_y_ = p->root_y;
     pointer_on_screen_ = p->same_screen != 0;
     if (was_over || is_over) pointer_changed_ = true;
+}
+
+bool Duplication::server_writes_into(const ShmSurface& segment) {
+    const auto left = static_cast<std::int16_t>(monitor_.x), top = static_cast<std::int16_t>(monitor_.y);
+    // One pixel over the socket, the complement of it in the segment, then the same pixel
+    // through the segment: only our own segment can then hold the pixel. A change between
+    // the two reads only costs shared memory.
+    Reply<xcb_get_image_reply_t> pixel(x().xcb_get_image_reply(
+        c(), x().xcb_get_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, top, 1, 1, ~0u), nullptr));
+    if (!pixel || x().xcb_get_image_data_length(pixel.get()) < 4) return false;
+    std::uint8_t expected[3];
+    std::memcpy(expected, x().xcb_get_image_data(pixel.get()), 3);
+    for (int k = 0; k < 3; ++k) segment.data()[k] = static_cast<std::uint8_t>(~expected[k]);
+    Reply<xcb_shm_get_image_reply_t> written(x().xcb_shm_get_image_reply(
+        c(), x().xcb_shm_get_image(c(), root_, left, top, 1, 1, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.segment(), 0),
+        nullptr));
+    return written && std::memcmp(segment.data(), expected, 3) == 0;
 }
 
 void Duplication::add_band(std::uint32_t top, std::uint32_t bottom) {
