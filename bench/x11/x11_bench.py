@@ -20,7 +20,7 @@ import _vistrel  # noqa: E402
 from painter import Painter  # noqa: E402
 from xservers import start_xvfb  # noqa: E402
 
-SECONDS = float(os.environ.get("VISTREL_BENCH_SECONDS", "2"))
+SECONDS = float(os.environ.get("VISTREL_BENCH_SECONDS", "3"))
 SIZES = [(1920, 1080), (3840, 2160)]
 
 ANIMATOR = """
@@ -36,14 +36,38 @@ while True:
 """
 
 
-def rate(call, seconds=SECONDS):
-    """Calls per second of `call` over about `seconds` (after one warm-up call)."""
-    call()
-    n, start = 0, time.perf_counter()
-    while time.perf_counter() - start < seconds:
-        call()
-        n += 1
-    return n / (time.perf_counter() - start)
+def interleaved_rates(contenders, seconds=SECONDS, rounds=10):
+    """Calls per second of each contender: short bursts taken in turn, the median burst
+    kept, so that the load of a shared machine falls on all of them alike."""
+    bursts = {name: [] for name in contenders}
+    for call in contenders.values():
+        call()  # warm-up
+    burst = seconds / rounds
+    for _ in range(rounds):
+        for name, call in contenders.items():
+            if isinstance(call, Subprocess):
+                bursts[name].append(call.rate(burst))
+                continue
+            n, start = 0, time.perf_counter()
+            while time.perf_counter() - start < burst or n == 0:
+                call()
+                n += 1
+            bursts[name].append(n / (time.perf_counter() - start))
+    return {name: statistics.median(rates) for name, rates in bursts.items()}
+
+
+class Subprocess:
+    """A contender measured by a program of its own: `argv + [seconds]` prints its rate."""
+
+    def __init__(self, argv, column):
+        self.argv, self.column = argv, column
+
+    def __call__(self):
+        self.rate(0.05)
+
+    def rate(self, seconds):
+        out = subprocess.run(self.argv + [str(seconds)], capture_output=True, text=True, check=True).stdout
+        return float(out.split()[self.column])
 
 
 def build_shm_limit():
@@ -66,22 +90,24 @@ def measure_size(width, height, shm_limit):
     rows = {}
     try:
         time.sleep(0.3)
-        if shm_limit:
-            alone, copied = subprocess.run([shm_limit, str(SECONDS)], capture_output=True, text=True,
-                                           check=True).stdout.split()
-            rows["XShmGetImage alone (C)"] = float(alone)
-            rows["XShmGetImage + copy (C)"] = float(copied)
         c = _vistrel.Capturer(cursor=True)
-        for fmt in ("bgra", "rgb", "gray"):
-            rows[f"vistrel grab({fmt})"] = rate(lambda: c.grab(timeout_ms=1000, fmt=fmt))
-        with mss.MSS() as sct:
-            monitor = sct.monitors[1]
-            rows["mss"] = rate(lambda: np.asarray(sct.grab(monitor)))
-            rows["mss + cvtColor(BGRA2RGB)"] = rate(
-                lambda: cv2.cvtColor(np.asarray(sct.grab(monitor)), cv2.COLOR_BGRA2RGB))
-            rows["mss + cvtColor(BGRA2GRAY)"] = rate(
-                lambda: cv2.cvtColor(np.asarray(sct.grab(monitor)), cv2.COLOR_BGRA2GRAY))
-        rows["Pillow ImageGrab"] = rate(lambda: ImageGrab.grab(xdisplay=server.display), seconds=min(SECONDS, 1.5))
+        sct = mss.MSS()
+        monitor = sct.monitors[1]
+        contenders = {}
+        if shm_limit:
+            contenders["XShmGetImage alone (C)"] = Subprocess([shm_limit, "0"], 0)
+            contenders["XShmGetImage + copy (C)"] = Subprocess([shm_limit, "1"], 0)
+        contenders.update({
+            "vistrel grab(bgra)": lambda: c.grab(timeout_ms=1000),
+            "vistrel grab(rgb)": lambda: c.grab(timeout_ms=1000, fmt="rgb"),
+            "vistrel grab(gray)": lambda: c.grab(timeout_ms=1000, fmt="gray"),
+            "mss": lambda: np.asarray(sct.grab(monitor)),
+            "mss + cvtColor(BGRA2RGB)": lambda: cv2.cvtColor(np.asarray(sct.grab(monitor)), cv2.COLOR_BGRA2RGB),
+            "mss + cvtColor(BGRA2GRAY)": lambda: cv2.cvtColor(np.asarray(sct.grab(monitor)), cv2.COLOR_BGRA2GRAY),
+            "Pillow ImageGrab": lambda: ImageGrab.grab(xdisplay=server.display),
+        })
+        rows = interleaved_rates(contenders)
+        sct.close()
         if (width, height) == SIZES[0]:
             os.kill(animator.pid, 9)
             animator.wait()
