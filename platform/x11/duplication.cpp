@@ -1,6 +1,6 @@
 // Frames: XDamage events on the root window say when and where the monitor's pixels
 // changed (the connection's file descriptor is waited on, never polled); the changed rows
-// are read with XShmGetImage into the one image the textures share. The pointer comes from
+// are then read into the monitor's image, which the textures share. The pointer comes from
 // QueryPointer and XFixes, and its motion wakes a waiting acquisition through XInput2.
 #include "platform/x11/duplication.h"
 
@@ -16,6 +16,7 @@
 #include "platform/x11/cursor_shape.h"
 #include "platform/x11/error_info.h"
 #include "platform/x11/layout.h"
+#include "platform/x11/monitor_image.h"
 #include "platform/x11/texture.h"
 
 namespace vistrel::x11 {
@@ -72,7 +73,6 @@ public:
     HRESULT STDMETHODCALLTYPE ReleaseFrame() override {
         if (!held_) return DXGI_ERROR_INVALID_CALL;
         held_ = false;
-        held_shape_ = false;
         return S_OK;
     }
 
@@ -86,13 +86,8 @@ private:
     void query_pointer_if_moved() { apply_pointer(x().xcb_query_pointer(c(), root_)); }
     // Takes in a QueryPointer reply; notes a move that concerns this monitor.
     void apply_pointer(xcb_query_pointer_cookie_t cookie);
-    // Whether the server's view of the segment is this process's: across IPC namespaces
-    // the same id can name another segment, which a privileged client may even attach.
-    bool server_writes_into(const ShmSurface& segment);
-    // Notes rows [top, bottom) of the monitor as changed.
-    void add_band(std::uint32_t top, std::uint32_t bottom);
-    // Reads the changed rows into the image. False when the server refused.
-    bool fetch_bands();
+    // Within the screen as last seen: a stale rectangle means the layout moved.
+    bool monitor_on_screen() const;
     bool fetch_shape();
 
     std::shared_ptr<Connection> connection_;
@@ -104,15 +99,11 @@ private:
     bool has_randr_ = false, has_input_ = false;
     xcb_damage_damage_t damage_ = XCB_NONE;
 
-    // The monitor's image, updated in place: the textures that share it are only read by
-    // the thread acquiring, after a successful acquisition, when they hold this frame anyway.
-    SurfacePtr image_;
-    xcb_shm_seg_t segment_ = XCB_NONE;  // the image's segment; none: GetImage replies are copied
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> bands_;  // changed rows, disjoint
+    std::unique_ptr<MonitorImage> image_;
 
     // What happened since the last acquisition.
     bool first_ = true, damaged_ = false, shape_changed_ = false, motion_ = false, layout_changed_ = false;
-    bool lost_ = false, held_ = false, held_shape_ = false;
+    bool lost_ = false, held_ = false;
     UINT accumulated_ = 0;
 
     // The pointer as last reported, in root coordinates.
@@ -181,23 +172,8 @@ bool Duplication::start(XFailure& failure) {
             input_opcode_ = ext->major_opcode;
         }
     }
-    if (extension_present(*connection_, x().shm_id)) {
-        Reply<xcb_shm_query_version_reply_t> v(
-            x().xcb_shm_query_version_reply(c(), x().xcb_shm_query_version(c()), nullptr));
-        if (v) {
-            auto segment = ShmSurface::create(connection_, monitor_.width, monitor_.height);
-            if (segment && server_writes_into(*segment)) {
-                segment_ = segment->segment();
-                image_ = std::move(segment);
-            }
-        }
-    }
-    if (!image_) image_ = blank_surface(monitor_.width, monitor_.height);
-    if (!image_) {
-        failure = {E_OUTOFMEMORY, "no memory for a " + std::to_string(monitor_.width) + "x" +
-                                      std::to_string(monitor_.height) + " image"};
-        return false;
-    }
+    image_ = MonitorImage::create(connection_, root_, monitor_, failure);
+    if (!image_) return false;
     x().xcb_flush(c());
     if (connection_->broken()) {
         failure = {DXGI_ERROR_DEVICE_REMOVED, lost_connection_text(*connection_)};
@@ -216,7 +192,7 @@ void Duplication::drain_events() {
                 const std::int64_t top = std::max<std::int64_t>(notify->area.y - monitor_.y, 0);
                 const std::int64_t bottom = std::min<std::int64_t>(
                     std::int64_t{notify->area.y} + notify->area.height - monitor_.y, monitor_.height);
-                add_band(static_cast<std::uint32_t>(top), static_cast<std::uint32_t>(bottom));
+                image_->add_changed_rows(static_cast<std::uint32_t>(top), static_cast<std::uint32_t>(bottom));
                 damaged_ = true;
                 ++accumulated_;
             }
@@ -264,89 +240,9 @@ void Duplication::apply_pointer(xcb_query_pointer_cookie_t cookie) {
     if (was_over || is_over) pointer_changed_ = true;
 }
 
-bool Duplication::server_writes_into(const ShmSurface& segment) {
-    const auto left = static_cast<std::int16_t>(monitor_.x), top = static_cast<std::int16_t>(monitor_.y);
-    // One pixel over the socket, the complement of it in the segment, then the same pixel
-    // through the segment: only our own segment can then hold the pixel. A change between
-    // the two reads only costs shared memory.
-    Reply<xcb_get_image_reply_t> pixel(x().xcb_get_image_reply(
-        c(), x().xcb_get_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, top, 1, 1, ~0u), nullptr));
-    if (!pixel || x().xcb_get_image_data_length(pixel.get()) < 4) return false;
-    std::uint8_t expected[3];
-    std::memcpy(expected, x().xcb_get_image_data(pixel.get()), 3);
-    for (int k = 0; k < 3; ++k) segment.data()[k] = static_cast<std::uint8_t>(~expected[k]);
-    Reply<xcb_shm_get_image_reply_t> written(x().xcb_shm_get_image_reply(
-        c(), x().xcb_shm_get_image(c(), root_, left, top, 1, 1, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.segment(), 0),
-        nullptr));
-    return written && std::memcmp(segment.data(), expected, 3) == 0;
-}
-
-void Duplication::add_band(std::uint32_t top, std::uint32_t bottom) {
-    // Bands that touch or overlap merge; past a handful, one band from first to last row
-    // costs less than many requests.
-    for (auto it = bands_.begin(); it != bands_.end();) {
-        if (it->first <= bottom && top <= it->second) {
-            top = std::min(top, it->first);
-            bottom = std::max(bottom, it->second);
-            it = bands_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    bands_.emplace_back(top, bottom);
-    if (bands_.size() > 8) {
-        for (const auto& band : bands_) {
-            top = std::min(top, band.first);
-            bottom = std::max(bottom, band.second);
-        }
-        bands_.assign(1, {top, bottom});
-    }
-}
-
-bool Duplication::fetch_bands() {
-    // Never ask for pixels outside the screen: a stale rectangle means the layout moved
-    // under this duplication, and the server would only answer with an error.
-    if (monitor_.x < 0 || monitor_.y < 0 || monitor_.x + std::uint64_t{monitor_.width} > screen_width_ ||
-        monitor_.y + std::uint64_t{monitor_.height} > screen_height_) {
-        lost_ = true;
-        return false;
-    }
-    const std::uint32_t pitch = image_->pitch();
-    // Whole rows, so each band lands at its place in the image; all requests go out
-    // before the first reply is awaited.
-    std::vector<std::uint32_t> sequence;
-    for (const auto& [top, bottom] : bands_) {
-        const auto left = static_cast<std::int16_t>(monitor_.x);
-        const auto y = static_cast<std::int16_t>(monitor_.y + static_cast<std::int32_t>(top));
-        const auto width = static_cast<std::uint16_t>(monitor_.width);
-        const auto rows = static_cast<std::uint16_t>(bottom - top);
-        sequence.push_back(
-            segment_ != XCB_NONE
-                ? x().xcb_shm_get_image(c(), root_, left, y, width, rows, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_,
-                                        top * pitch)
-                      .sequence
-                : x().xcb_get_image(c(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, y, width, rows, ~0u).sequence);
-    }
-    bool ok = true;
-    for (std::size_t i = 0; i < bands_.size(); ++i) {
-        const auto [top, bottom] = bands_[i];
-        if (segment_ != XCB_NONE) {
-            Reply<xcb_shm_get_image_reply_t> reply(
-                x().xcb_shm_get_image_reply(c(), xcb_shm_get_image_cookie_t{sequence[i]}, nullptr));
-            ok = ok && reply;
-        } else {
-            Reply<xcb_get_image_reply_t> reply(
-                x().xcb_get_image_reply(c(), xcb_get_image_cookie_t{sequence[i]}, nullptr));
-            const std::size_t bytes = std::size_t{bottom - top} * pitch;
-            if (reply && x().xcb_get_image_data_length(reply.get()) >= static_cast<int>(bytes))
-                std::memcpy(image_->data() + std::size_t{top} * pitch, x().xcb_get_image_data(reply.get()), bytes);
-            else
-                ok = false;
-        }
-        if (ok) image_->make_rows_opaque(top, bottom);
-    }
-    bands_.clear();
-    return ok;
+bool Duplication::monitor_on_screen() const {
+    return monitor_.x >= 0 && monitor_.y >= 0 && monitor_.x + std::uint64_t{monitor_.width} <= screen_width_ &&
+           monitor_.y + std::uint64_t{monitor_.height} <= screen_height_;
 }
 
 bool Duplication::fetch_shape() {
@@ -391,13 +287,16 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     // The frame's pointer position: asked before the image, so both share one round trip.
     const xcb_query_pointer_cookie_t pointer = x().xcb_query_pointer(c(), root_);
     if (new_image) {
-        if (first_) bands_.assign(1, {0, monitor_.height});
+        // Never ask for pixels outside the screen: the server would only answer with an error.
+        if (!monitor_on_screen()) {
+            lost_ = true;
+            return DXGI_ERROR_ACCESS_LOST;
+        }
         // Subtracted before the image is read: a change made meanwhile damages anew and
         // wakes the next acquisition instead of being lost.
         x().xcb_damage_subtract(c(), damage_, XCB_NONE, XCB_NONE);
-        const bool fetched = fetch_bands();
+        const bool fetched = image_->read_changed_rows();
         if (connection_->broken()) return connection_lost();
-        if (lost_) return DXGI_ERROR_ACCESS_LOST;
         if (!fetched) {
             // Refused with a valid rectangle: the screen changed under the request.
             lost_ = true;
@@ -426,8 +325,7 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     first_ = damaged_ = pointer_changed_ = false;
     accumulated_ = 0;
     held_ = true;
-    held_shape_ = shape_fetched;
-    *resource = new_desktop_resource(image_);
+    *resource = new_desktop_resource(image_->surface());
     return S_OK;
 }
 
