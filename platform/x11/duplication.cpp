@@ -147,6 +147,9 @@ bool Duplication::start(XFailure& failure) {
     damage_ = x().xcb_generate_id(c());
     x().xcb_damage_create(c(), damage_, root_, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES);
     x().xcb_xfixes_select_cursor_input(c(), root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    // Monitors set or removed by hand raise no RandR event, only a ConfigureNotify of the root.
+    const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    x().xcb_change_window_attributes(c(), root_, XCB_CW_EVENT_MASK, &structure);
     has_randr_ = extension_present(*connection_, x().randr_id, &randr_event_);
     if (has_randr_) {
         Reply<xcb_randr_query_version_reply_t> v(
@@ -198,6 +201,8 @@ void Duplication::drain_events() {
             }
         } else if (type == xfixes_event_ + XCB_XFIXES_CURSOR_NOTIFY) {
             shape_changed_ = true;
+        } else if (type == XCB_CONFIGURE_NOTIFY) {
+            layout_changed_ = true;
         } else if (has_randr_ &&
                    (type == randr_event_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randr_event_ + XCB_RANDR_NOTIFY)) {
             layout_changed_ = true;

@@ -65,3 +65,21 @@ def test_mode_change_loses_access_and_a_new_capturer_has_the_new_size(dummy):
     frame = fresh.grab(timeout_ms=2000)
     assert frame is not None and np.array_equal(frame, canvas.pixels)
     painter.close()
+
+
+def test_monitors_set_by_hand_are_outputs_and_removing_one_loses_access(dummy):
+    xrandr(dummy.display, "--setmonitor", "HALF-L", "512/135x768/203+0+0", "none")
+    xrandr(dummy.display, "--setmonitor", "HALF-R", "512/135x768/203+512+0", "none")
+    assert [(o["output_name"], o["width"]) for o in _vistrel.list_outputs()] == [
+        ("DUMMY0", 1024), ("HALF-L", 512), ("HALF-R", 512)]
+    painter = Painter(dummy.display)
+    canvas = Canvas(painter, 1024, 768, seed=4)
+    canvas.fill(0, 0, 1024, 768, (0, 0, 0))
+    right = _vistrel.Capturer(2, cursor=False)
+    canvas.random_block(400, 300, 300, 100)
+    frame = right.grab(timeout_ms=2000)
+    assert frame is not None and np.array_equal(frame, canvas.pixels[:, 512:])
+    xrandr(dummy.display, "--delmonitor", "HALF-R")
+    with pytest.raises(_vistrel.AccessLost):
+        right.grab(timeout_ms=2000)
+    painter.close()
