@@ -103,6 +103,7 @@ bench: build
 	PYTHONPATH=build/python $(PYTHON) bench/grab_bench.py || status=1; \
 	PYTHONPATH=build/python $(PYTHON) bench/pacing_bench.py || status=1; \
 	PYTHONPATH=build/python $(PYTHON) bench/interrupt_bench.py || status=1; \
+	$(MAKE) --no-print-directory x11-bench || status=1; \
 	exit $$status
 
 # The main job on the default simulated machine, with what it saw and how fast.
@@ -110,4 +111,4 @@ demo: build
 	PYTHONPATH=build/python $(PYTHON) examples/demo.py
 
 clean:
-	rm -rf build build-san build-win build-product dist
+	rm -rf build build-san build-win build-product build-x11 dist

@@ -1,0 +1,222 @@
+"""The X11 module side by side with the other ways to grab an X screen, on one Xvfb per
+size, in one run, while a small client keeps changing a few pixels so that every grab has
+a new frame. Prints a table of frames per second and the targets as ratios, with MISSED
+beside any target not reached; exits 1 then."""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "x11"))
+
+import _vistrel  # noqa: E402
+from painter import Painter  # noqa: E402
+from xservers import start_xvfb  # noqa: E402
+
+SECONDS = float(os.environ.get("VISTREL_BENCH_SECONDS", "3"))
+SIZES = [(1920, 1080), (3840, 2160)]
+
+ANIMATOR = """
+import sys, time
+sys.path.insert(0, {here!r})
+from painter import Painter
+p = Painter(None)
+n = 0
+while True:
+    n += 1
+    p.fill(0, 0, 4, 4, (n % 256, 7, 9))
+    time.sleep(0.0002)
+"""
+
+
+def interleaved_rates(contenders, seconds=SECONDS, rounds=10):
+    """Calls per second of each contender: short bursts taken in turn, the median burst
+    kept, so that the load of a shared machine falls on all of them alike."""
+    bursts = {name: [] for name in contenders}
+    for call in contenders.values():
+        call()  # warm-up
+    burst = seconds / rounds
+    for _ in range(rounds):
+        for name, call in contenders.items():
+            if isinstance(call, Subprocess):
+                bursts[name].append(call.rate(burst))
+                continue
+            n, start = 0, time.perf_counter()
+            while time.perf_counter() - start < burst or n == 0:
+                call()
+                n += 1
+            bursts[name].append(n / (time.perf_counter() - start))
+    return {name: statistics.median(rates) for name, rates in bursts.items()}
+
+
+class Subprocess:
+    """A contender measured by a program of its own: `argv + [seconds]` prints its rate."""
+
+    def __init__(self, argv, column):
+        self.argv, self.column = argv, column
+
+    def __call__(self):
+        self.rate(0.05)
+
+    def rate(self, seconds):
+        out = subprocess.run(self.argv + [str(seconds)], capture_output=True, text=True, check=True).stdout
+        return float(out.split()[self.column])
+
+
+def build_shm_limit():
+    if not shutil.which("cc"):
+        return None
+    out = os.path.join(ROOT, "build-x11", "shm_limit")
+    done = subprocess.run(["cc", "-O2", "-o", out, os.path.join(HERE, "shm_limit.c"), "-lxcb", "-lxcb-shm"],
+                          capture_output=True)
+    return out if done.returncode == 0 else None
+
+
+def measure_size(width, height, shm_limit):
+    import cv2
+    import mss
+    from PIL import ImageGrab
+
+    server = start_xvfb(width, height)
+    os.environ["DISPLAY"] = server.display
+    animator = subprocess.Popen([sys.executable, "-c", ANIMATOR.format(here=os.path.join(ROOT, "tests", "x11"))])
+    rows = {}
+    try:
+        time.sleep(0.3)
+        c = _vistrel.Capturer(cursor=True)
+        sct = mss.MSS()
+        monitor = sct.monitors[1]
+        contenders = {}
+        if shm_limit:
+            contenders["XShmGetImage alone (C)"] = Subprocess([shm_limit, "0"], 0)
+            contenders["XShmGetImage + copy (C)"] = Subprocess([shm_limit, "1"], 0)
+        contenders.update({
+            "vistrel grab(bgra)": lambda: c.grab(timeout_ms=1000),
+            "vistrel grab(rgb)": lambda: c.grab(timeout_ms=1000, fmt="rgb"),
+            "vistrel grab(gray)": lambda: c.grab(timeout_ms=1000, fmt="gray"),
+            "mss": lambda: np.asarray(sct.grab(monitor)),
+            "mss + cvtColor(BGRA2RGB)": lambda: cv2.cvtColor(np.asarray(sct.grab(monitor)), cv2.COLOR_BGRA2RGB),
+            "mss + cvtColor(BGRA2GRAY)": lambda: cv2.cvtColor(np.asarray(sct.grab(monitor)), cv2.COLOR_BGRA2GRAY),
+            "Pillow ImageGrab": lambda: ImageGrab.grab(xdisplay=server.display),
+        })
+        rows = interleaved_rates(contenders)
+        sct.close()
+        if (width, height) == SIZES[0]:
+            os.kill(animator.pid, 9)
+            animator.wait()
+            c.close()
+            rows.update(idle_and_latency(server.display))
+        else:
+            c.close()
+    finally:
+        if animator.poll() is None:
+            os.kill(animator.pid, 9)
+            animator.wait()
+        server.stop()
+    return rows
+
+
+def idle_and_latency(display):
+    painter = Painter(display)
+    painter.fill(0, 0, 8, 8, (0, 0, 0))
+    c = _vistrel.Capturer(cursor=True)
+    c.grab(timeout_ms=200)
+    # A long wait on a static screen, ended by a draw after 3 s.
+    timer = threading.Timer(3.0, lambda: Painter(display).fill(100, 100, 2, 2, (1, 1, 1)))
+    timer.start()
+    cpu, wall = time.process_time(), time.perf_counter()
+    c.grab(timeout_ms=10000)
+    idle_share = (time.process_time() - cpu) / (time.perf_counter() - wall)
+    timer.join()
+    c.close()
+
+    # A draw flushed to the server, and the moment grab() returns it.
+    returned = {}
+    stop = threading.Event()
+
+    ready = threading.Event()
+
+    def grabber():
+        # A capturer belongs to the thread that made it.
+        c = _vistrel.Capturer(cursor=True)
+        c.grab(timeout_ms=100)
+        ready.set()
+        while not stop.is_set():
+            frame = c.grab(timeout_ms=200, region=(0, 0, 1920, 1080))
+            if frame is not None:
+                returned.setdefault(int(frame[0, 0, 0]), time.perf_counter())
+        c.close()
+
+    thread = threading.Thread(target=grabber)
+    thread.start()
+    ready.wait()
+    sent = {}
+    for i in range(200):
+        time.sleep(0.004 + (i % 7) * 0.001)
+        value = i % 250 + 1
+        returned.pop(value, None)
+        painter.gc.change(foreground=value)
+        painter.root.fill_rectangle(painter.gc, 0, 0, 4, 4)
+        painter.display.flush()
+        sent[value] = time.perf_counter()
+        deadline = time.perf_counter() + 0.5
+        while value not in returned and time.perf_counter() < deadline:
+            time.sleep(0.0002)
+        if value in returned:
+            sent[value] = returned[value] - sent[value]
+        else:
+            sent[value] = float("inf")
+    stop.set()
+    thread.join()
+    painter.close()
+    latencies = sorted(sent.values())
+    p50 = statistics.median(latencies) * 1e3
+    p99 = latencies[int(len(latencies) * 0.99) - 1] * 1e3
+    return {"idle CPU share": idle_share, "latency p50 ms": p50, "latency p99 ms": p99}
+
+
+def main():
+    shm_limit = build_shm_limit()
+    failed = False
+    print("X11 capture, frames per second (one Xvfb per size, every grab a new frame)")
+    results = {size: measure_size(*size, shm_limit) for size in SIZES}
+    names = [n for n in results[SIZES[0]] if not n.startswith(("idle", "latency"))]
+    print(f"{'':32}" + "".join(f"{w}x{h:<10}" for w, h in SIZES))
+    for name in names:
+        print(f"{name:32}" + "".join(f"{results[s][name]:<15.1f}" for s in SIZES))
+
+    def target(label, ratio, goal):
+        nonlocal failed
+        ok = ratio >= goal
+        failed |= not ok
+        print(f"  {label:58} {ratio:6.2f}x  (>= {goal}x) {'met' if ok else 'MISSED'}")
+
+    print("targets (ratios measured in this run)")
+    for w, h in SIZES:
+        r = results[(w, h)]
+        print(f" {w}x{h}")
+        target("grab(bgra) / mss", r["vistrel grab(bgra)"] / r["mss"], 1.0)
+        if "XShmGetImage + copy (C)" in r:
+            target("grab(bgra) / XShmGetImage + copy", r["vistrel grab(bgra)"] / r["XShmGetImage + copy (C)"], 0.9)
+        target("grab(rgb) / mss + cvtColor", r["vistrel grab(rgb)"] / r["mss + cvtColor(BGRA2RGB)"], 1.5)
+        target("grab(gray) / mss + cvtColor", r["vistrel grab(gray)"] / r["mss + cvtColor(BGRA2GRAY)"], 1.5)
+        target("grab(bgra) / Pillow ImageGrab", r["vistrel grab(bgra)"] / r["Pillow ImageGrab"], 30)
+    r = results[SIZES[0]]
+    for label, value, limit, unit in (("CPU while waiting on a static screen", r["idle CPU share"] * 100, 1, "%"),
+                                      ("change latency p50 (1080p)", r["latency p50 ms"], 1, " ms"),
+                                      ("change latency p99 (1080p)", r["latency p99 ms"], 5, " ms")):
+        ok = value <= limit
+        failed |= not ok
+        print(f"  {label:58} {value:6.2f}{unit} (<= {limit}{unit}) {'met' if ok else 'MISSED'}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

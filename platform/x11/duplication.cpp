@@ -1,0 +1,374 @@
+// Frames: XDamage events on the root window say when and where the monitor's pixels
+// changed (the connection's file descriptor is waited on, never polled); the changed rows
+// are then read into the monitor's image, which the textures share. The pointer comes from
+// QueryPointer and XFixes, and its motion wakes a waiting acquisition through XInput2.
+#include "platform/x11/duplication.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "platform/posix/com_object.h"
+#include "platform/x11/cursor_shape.h"
+#include "platform/x11/error_info.h"
+#include "platform/x11/layout.h"
+#include "platform/x11/monitor_image.h"
+#include "platform/x11/texture.h"
+
+namespace vistrel::x11 {
+namespace {
+
+// Present times in the 100 ns ticks of a performance counter.
+LONGLONG ticks_now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+               .count() /
+           100;
+}
+
+bool extension_present(const Connection& c, xcb_extension_t* id, std::uint8_t* first_event = nullptr) {
+    if (!id) return false;
+    const xcb_query_extension_reply_t* ext = c.api().xcb_get_extension_data(c.get(), id);
+    if (!ext || !ext->present) return false;
+    if (first_event) *first_event = ext->first_event;
+    return true;
+}
+
+bool intersects(const xcb_rectangle_t& r, const MonitorInfo& m) {
+    return r.x < m.x + static_cast<std::int64_t>(m.width) && m.x < r.x + static_cast<std::int64_t>(r.width) &&
+           r.y < m.y + static_cast<std::int64_t>(m.height) && m.y < r.y + static_cast<std::int64_t>(r.height);
+}
+
+struct PointerShape {
+    std::vector<std::uint8_t> bgra;
+    std::uint32_t width = 0, height = 0;
+    std::int32_t hotspot_x = 0, hotspot_y = 0;
+};
+
+class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
+public:
+    Duplication(std::shared_ptr<Connection> connection, std::uint32_t screen_index, MonitorInfo monitor)
+        : connection_(std::move(connection)), screen_index_(screen_index), monitor_(std::move(monitor)) {}
+
+    // Connects the events this duplication waits on. False with `failure` filled.
+    bool start(XFailure& failure);
+
+    void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override {
+        *desc = DXGI_OUTDUPL_DESC{};
+        desc->ModeDesc.Width = monitor_.width;
+        desc->ModeDesc.Height = monitor_.height;
+        desc->ModeDesc.RefreshRate = {60, 1};
+        desc->ModeDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        desc->Rotation = monitor_.rotation;
+        desc->DesktopImageInSystemMemory = TRUE;
+    }
+
+    HRESULT STDMETHODCALLTYPE AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
+                                               IDXGIResource** resource) override;
+    HRESULT STDMETHODCALLTYPE GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
+                                                   DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) override;
+    HRESULT STDMETHODCALLTYPE ReleaseFrame() override {
+        if (!held_) return DXGI_ERROR_INVALID_CALL;
+        held_ = false;
+        return S_OK;
+    }
+
+private:
+    const XcbApi& x() const { return connection_->api(); }
+    xcb_connection_t* c() const { return connection_->get(); }
+    HRESULT connection_lost() { return fail_with(DXGI_ERROR_DEVICE_REMOVED, lost_connection_text(*connection_)); }
+
+    void drain_events();
+    void check_layout();
+    void query_pointer_if_moved() { apply_pointer(x().xcb_query_pointer(c(), root_)); }
+    // Takes in a QueryPointer reply; notes a move that concerns this monitor.
+    void apply_pointer(xcb_query_pointer_cookie_t cookie);
+    // Within the screen as last seen: a stale rectangle means the layout moved.
+    bool monitor_on_screen() const;
+    bool fetch_shape();
+
+    std::shared_ptr<Connection> connection_;
+    const std::uint32_t screen_index_;
+    const MonitorInfo monitor_;  // as at open: any change makes this duplication lost
+    xcb_window_t root_ = XCB_NONE;
+    std::uint32_t screen_width_ = 0, screen_height_ = 0;
+    std::uint8_t damage_event_ = 0, xfixes_event_ = 0, randr_event_ = 0, input_opcode_ = 0;
+    bool has_randr_ = false, has_input_ = false;
+    xcb_damage_damage_t damage_ = XCB_NONE;
+
+    std::unique_ptr<MonitorImage> image_;
+
+    // What happened since the last acquisition.
+    bool first_ = true, damaged_ = false, shape_changed_ = false, motion_ = false, layout_changed_ = false;
+    bool lost_ = false, held_ = false;
+    UINT accumulated_ = 0;
+
+    // The pointer as last reported, in root coordinates.
+    std::int32_t pointer_x_ = 0, pointer_y_ = 0;
+    bool pointer_on_screen_ = false;
+    bool pointer_changed_ = false;
+    PointerShape shape_;
+};
+
+bool Duplication::start(XFailure& failure) {
+    const xcb_screen_t* screen = connection_->screen(screen_index_);
+    if (!screen) {
+        failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X screen " + std::to_string(screen_index_) + " is gone"};
+        return false;
+    }
+    root_ = screen->root;
+    screen_width_ = screen->width_in_pixels;
+    screen_height_ = screen->height_in_pixels;
+    std::string why;
+    if (!screen_pixels_supported(*connection_, *screen, why)) {
+        failure = {DXGI_ERROR_UNSUPPORTED, "X display '" + connection_->display() + "': " + why};
+        return false;
+    }
+    if (!extension_present(*connection_, x().damage_id, &damage_event_) ||
+        !extension_present(*connection_, x().xfixes_id, &xfixes_event_)) {
+        failure = {DXGI_ERROR_UNSUPPORTED,
+                   "X display '" + connection_->display() + "' lacks the DAMAGE or XFIXES extension"};
+        return false;
+    }
+    // Both extensions refuse requests from a client that has not said which version it speaks.
+    Reply<xcb_xfixes_query_version_reply_t> xfixes(
+        x().xcb_xfixes_query_version_reply(c(), x().xcb_xfixes_query_version(c(), 4, 0), nullptr));
+    Reply<xcb_damage_query_version_reply_t> damage(
+        x().xcb_damage_query_version_reply(c(), x().xcb_damage_query_version(c(), 1, 1), nullptr));
+    if (!xfixes || !damage) {
+        failure = {DXGI_ERROR_UNSUPPORTED, "X display '" + connection_->display() + "': DAMAGE or XFIXES unusable"};
+        return false;
+    }
+    // Delta rectangles: one event per newly damaged area, so a change can be told to lie
+    // inside or outside this monitor without a round trip.
+    damage_ = x().xcb_generate_id(c());
+    x().xcb_damage_create(c(), damage_, root_, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES);
+    x().xcb_xfixes_select_cursor_input(c(), root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    // Monitors set or removed by hand raise no RandR event, only a ConfigureNotify of the root.
+    const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    x().xcb_change_window_attributes(c(), root_, XCB_CW_EVENT_MASK, &structure);
+    has_randr_ = extension_present(*connection_, x().randr_id, &randr_event_);
+    if (has_randr_) {
+        Reply<xcb_randr_query_version_reply_t> v(
+            x().xcb_randr_query_version_reply(c(), x().xcb_randr_query_version(c(), 1, 5), nullptr));
+        x().xcb_randr_select_input(c(), root_,
+                                   XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                       XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+    }
+    if (x().input_id) {
+        const xcb_query_extension_reply_t* ext = x().xcb_get_extension_data(c(), x().input_id);
+        Reply<xcb_input_xi_query_version_reply_t> v(
+            ext && ext->present
+                ? x().xcb_input_xi_query_version_reply(c(), x().xcb_input_xi_query_version(c(), 2, 0), nullptr)
+                : nullptr);
+        if (v && v->major_version >= 2) {
+            struct {
+                xcb_input_event_mask_t head;
+                std::uint32_t bits;
+            } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
+            Reply<xcb_generic_error_t> error(
+                x().xcb_request_check(c(), x().xcb_input_xi_select_events_checked(c(), root_, 1, &mask.head)));
+            has_input_ = !error;
+            input_opcode_ = ext->major_opcode;
+        }
+    }
+    image_ = MonitorImage::create(connection_, root_, monitor_, failure);
+    if (!image_) return false;
+    x().xcb_flush(c());
+    if (connection_->broken()) {
+        failure = {DXGI_ERROR_DEVICE_REMOVED, lost_connection_text(*connection_)};
+        return false;
+    }
+    return true;
+}
+
+void Duplication::drain_events() {
+    while (Reply<xcb_generic_event_t> event{x().xcb_poll_for_event(c())}) {
+        const std::uint8_t type = event->response_type & 0x7F;
+        if (type == 0) continue;  // an error of a request sent unchecked: its effect shows elsewhere
+        if (type == damage_event_ + XCB_DAMAGE_NOTIFY) {
+            const auto* notify = reinterpret_cast<const xcb_damage_notify_event_t*>(event.get());
+            if (intersects(notify->area, monitor_)) {
+                const std::int64_t top = std::max<std::int64_t>(notify->area.y - monitor_.y, 0);
+                const std::int64_t bottom = std::min<std::int64_t>(
+                    std::int64_t{notify->area.y} + notify->area.height - monitor_.y, monitor_.height);
+                image_->add_changed_rows(static_cast<std::uint32_t>(top), static_cast<std::uint32_t>(bottom));
+                damaged_ = true;
+                ++accumulated_;
+            }
+        } else if (type == xfixes_event_ + XCB_XFIXES_CURSOR_NOTIFY) {
+            shape_changed_ = true;
+        } else if (type == XCB_CONFIGURE_NOTIFY) {
+            layout_changed_ = true;
+        } else if (has_randr_ &&
+                   (type == randr_event_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randr_event_ + XCB_RANDR_NOTIFY)) {
+            layout_changed_ = true;
+        } else if (type == XCB_GE_GENERIC && has_input_) {
+            const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
+            if (generic->extension == input_opcode_ && generic->event_type == XCB_INPUT_RAW_MOTION) motion_ = true;
+        }
+    }
+}
+
+// A new mode, a moved or removed monitor, or a resized screen: frames of this
+// duplication would no longer be what its description promised.
+void Duplication::check_layout() {
+    layout_changed_ = false;
+    Reply<xcb_get_geometry_reply_t> geometry(
+        x().xcb_get_geometry_reply(c(), x().xcb_get_geometry(c(), root_), nullptr));
+    if (!geometry) return;
+    screen_width_ = geometry->width;
+    screen_height_ = geometry->height;
+    bool found = false;
+    for (const MonitorInfo& m : query_monitors(*connection_, *connection_->screen(screen_index_)))
+        if (m.name == monitor_.name) found = m.same_area(monitor_) && m.rotation == monitor_.rotation;
+    if (!found) lost_ = true;
+}
+
+void Duplication::apply_pointer(xcb_query_pointer_cookie_t cookie) {
+    motion_ = false;
+    Reply<xcb_query_pointer_reply_t> p(x().xcb_query_pointer_reply(c(), cookie, nullptr));
+    if (!p) return;
+    auto over = [this](std::int32_t px, std::int32_t py, bool on_screen) {
+        return on_screen && px >= monitor_.x && py >= monitor_.y && px < monitor_.x + std::int64_t{monitor_.width} &&
+               py < monitor_.y + std::int64_t{monitor_.height};
+    };
+    const bool was_over = over(pointer_x_, pointer_y_, pointer_on_screen_);
+    const bool is_over = over(p->root_x, p->root_y, p->same_screen != 0);
+    if (p->root_x == pointer_x_ && p->root_y == pointer_y_ && (p->same_screen != 0) == pointer_on_screen_) return;
+    pointer_x_ = p->root_x;
+    pointer_y_ = p->root_y;
+    pointer_on_screen_ = p->same_screen != 0;
+    if (was_over || is_over) pointer_changed_ = true;
+}
+
+bool Duplication::monitor_on_screen() const {
+    return monitor_.x >= 0 && monitor_.y >= 0 && monitor_.x + std::uint64_t{monitor_.width} <= screen_width_ &&
+           monitor_.y + std::uint64_t{monitor_.height} <= screen_height_;
+}
+
+bool Duplication::fetch_shape() {
+    shape_changed_ = false;
+    Reply<xcb_xfixes_get_cursor_image_reply_t> reply(
+        x().xcb_xfixes_get_cursor_image_reply(c(), x().xcb_xfixes_get_cursor_image(c()), nullptr));
+    if (!reply) return false;
+    const std::size_t pixels = std::size_t{reply->width} * reply->height;
+    const std::uint32_t* argb = x().xcb_xfixes_get_cursor_image_cursor_image(reply.get());
+    shape_.bgra = straight_alpha_bgra({argb, pixels});
+    shape_.width = reply->width;
+    shape_.height = reply->height;
+    shape_.hotspot_x = reply->xhot;
+    shape_.hotspot_y = reply->yhot;
+    return true;
+}
+
+HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
+                                                        IDXGIResource** resource) {
+    *resource = nullptr;
+    *info = DXGI_OUTDUPL_FRAME_INFO{};
+    if (lost_) return DXGI_ERROR_ACCESS_LOST;
+    if (held_) return DXGI_ERROR_INVALID_CALL;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        drain_events();
+        if (connection_->broken()) return connection_lost();
+        if (layout_changed_) check_layout();
+        if (lost_) return DXGI_ERROR_ACCESS_LOST;
+        if (motion_) query_pointer_if_moved();
+        if (first_ || damaged_ || shape_changed_ || pointer_changed_) break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now() + std::chrono::microseconds(999));
+        if (left.count() <= 0) return DXGI_ERROR_WAIT_TIMEOUT;
+        x().xcb_flush(c());
+        pollfd descriptor{x().xcb_get_file_descriptor(c()), POLLIN, 0};
+        if (poll(&descriptor, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return connection_lost();
+    }
+
+    const bool new_image = first_ || damaged_;
+    const bool new_shape = first_ || shape_changed_;
+    // The frame's pointer position: asked before the image, so both share one round trip.
+    const xcb_query_pointer_cookie_t pointer = x().xcb_query_pointer(c(), root_);
+    if (new_image) {
+        // Never ask for pixels outside the screen: the server would only answer with an error.
+        if (!monitor_on_screen()) {
+            lost_ = true;
+            return DXGI_ERROR_ACCESS_LOST;
+        }
+        // Subtracted before the image is read: a change made meanwhile damages anew and
+        // wakes the next acquisition instead of being lost.
+        x().xcb_damage_subtract(c(), damage_, XCB_NONE, XCB_NONE);
+        const bool fetched = image_->read_changed_rows();
+        if (connection_->broken()) return connection_lost();
+        if (!fetched) {
+            // Refused with a valid rectangle: the screen changed under the request.
+            lost_ = true;
+            return DXGI_ERROR_ACCESS_LOST;
+        }
+    }
+    apply_pointer(pointer);
+    const bool shape_fetched = new_shape && fetch_shape();
+    if (connection_->broken()) return connection_lost();
+
+    const LONGLONG now = ticks_now();
+    // X draws the pointer over the desktop, never into it: a frame where only the pointer
+    // moved is still a new picture of the screen, so it carries a present time and the
+    // core redraws the pointer where it now is.
+    info->LastPresentTime.QuadPart = new_image || pointer_changed_ ? now : 0;
+    info->AccumulatedFrames = new_image ? std::max<UINT>(accumulated_, 1) : 0;
+    info->LastMouseUpdateTime.QuadPart = now;
+    info->PointerPosition.Position = {pointer_x_ - shape_.hotspot_x - monitor_.x,
+                                      pointer_y_ - shape_.hotspot_y - monitor_.y};
+    info->PointerPosition.Visible = pointer_on_screen_ && pointer_x_ >= monitor_.x && pointer_y_ >= monitor_.y &&
+                                            pointer_x_ < monitor_.x + std::int64_t{monitor_.width} &&
+                                            pointer_y_ < monitor_.y + std::int64_t{monitor_.height}
+                                        ? TRUE
+                                        : FALSE;
+    info->PointerShapeBufferSize = shape_fetched ? static_cast<UINT>(shape_.bgra.size()) : 0;
+    first_ = damaged_ = pointer_changed_ = false;
+    accumulated_ = 0;
+    held_ = true;
+    *resource = new_desktop_resource(image_->surface());
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
+                                                            DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) {
+    if (!held_) return DXGI_ERROR_INVALID_CALL;
+    *shape_info = DXGI_OUTDUPL_POINTER_SHAPE_INFO{};
+    *required_size = static_cast<UINT>(shape_.bgra.size());
+    if (buffer_size < shape_.bgra.size()) return DXGI_ERROR_MORE_DATA;
+    if (!shape_.bgra.empty()) std::memcpy(buffer, shape_.bgra.data(), shape_.bgra.size());
+    shape_info->Type = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR;
+    shape_info->Width = shape_.width;
+    shape_info->Height = shape_.height;
+    shape_info->Pitch = shape_.width * 4;
+    shape_info->HotSpot = {shape_.hotspot_x, shape_.hotspot_y};
+    return S_OK;
+}
+
+}  // namespace
+
+IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_t screen, const std::string& monitor,
+                                        XFailure& failure) {
+    std::shared_ptr<Connection> connection = Connection::open(display, failure);
+    if (!connection) return nullptr;
+    const xcb_screen_t* root = connection->screen(screen);
+    if (!root) {
+        failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X screen " + std::to_string(screen) + " is gone"};
+        return nullptr;
+    }
+    for (MonitorInfo& m : query_monitors(*connection, *root)) {
+        if (m.name != monitor) continue;
+        auto* duplication = new Duplication(std::move(connection), screen, std::move(m));
+        if (duplication->start(failure)) return duplication;
+        duplication->Release();
+        return nullptr;
+    }
+    failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X monitor '" + monitor + "' is gone"};
+    return nullptr;
+}
+
+}  // namespace vistrel::x11

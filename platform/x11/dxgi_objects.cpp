@@ -1,0 +1,124 @@
+// The factory connects once to read the layout: one adapter per X screen, one output per
+// RandR monitor. Each duplication later opens a connection of its own.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "platform/posix/com_object.h"
+#include "platform/x11/adapter.h"
+#include "platform/x11/duplication.h"
+#include "platform/x11/error_info.h"
+#include "platform/x11/layout.h"
+
+namespace vistrel::x11 {
+namespace {
+
+template <std::size_t N>
+void copy_wide(WCHAR (&field)[N], const std::string& text) {
+    std::memset(field, 0, sizeof field);
+    // Names and vendors are ASCII in practice; anything else is replaced, not mangled.
+    for (std::size_t i = 0; i < std::min(N - 1, text.size()); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        field[i] = c < 0x80 ? static_cast<WCHAR>(c) : u'?';
+    }
+}
+
+struct DisplaySnapshot {
+    std::string display;
+    std::string vendor;
+    std::vector<ScreenInfo> screens;
+};
+
+class Output final : public posix::ComObject<IDXGIOutput1, IDXGIOutput, IDXGIObject> {
+public:
+    Output(std::shared_ptr<const DisplaySnapshot> snapshot, std::uint32_t screen, std::uint32_t index)
+        : snapshot_(std::move(snapshot)), screen_(screen), monitor_(snapshot_->screens[screen].monitors[index]) {}
+
+    HRESULT STDMETHODCALLTYPE GetDesc(DXGI_OUTPUT_DESC* desc) override {
+        copy_wide(desc->DeviceName, monitor_.name);
+        desc->DesktopCoordinates = {monitor_.x, monitor_.y, static_cast<LONG>(monitor_.x + monitor_.width),
+                                    static_cast<LONG>(monitor_.y + monitor_.height)};
+        desc->AttachedToDesktop = TRUE;
+        desc->Rotation = monitor_.rotation;
+        desc->Monitor = nullptr;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE DuplicateOutput(IUnknown* device, IDXGIOutputDuplication** duplication) override {
+        *duplication = nullptr;
+        if (!device) return E_INVALIDARG;
+        XFailure failure;
+        *duplication = new_duplication(snapshot_->display, screen_, monitor_.name, failure);
+        return *duplication ? S_OK : fail_with(failure.code, failure.text);
+    }
+
+private:
+    std::shared_ptr<const DisplaySnapshot> snapshot_;
+    std::uint32_t screen_;
+    MonitorInfo monitor_;
+};
+
+class Adapter final : public posix::ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
+public:
+    Adapter(std::shared_ptr<const DisplaySnapshot> snapshot, std::uint32_t screen)
+        : snapshot_(std::move(snapshot)), screen_(screen) {}
+
+    HRESULT STDMETHODCALLTYPE EnumOutputs(UINT index, IDXGIOutput** out) override {
+        *out = nullptr;
+        if (index >= snapshot_->screens[screen_].monitors.size()) return DXGI_ERROR_NOT_FOUND;
+        *out = new Output(snapshot_, screen_, index);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetDesc1(DXGI_ADAPTER_DESC1* desc) override {
+        *desc = DXGI_ADAPTER_DESC1{};
+        copy_wide(desc->Description, "X11 screen " + std::to_string(screen_) + " of display " + snapshot_->display +
+                                         " (" + snapshot_->vendor + ")");
+        // A LUID of the provider's own: "X11" in the high bytes, the screen below.
+        desc->AdapterLuid = {0x58313100u + screen_, 0};
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<const DisplaySnapshot> snapshot_;
+    std::uint32_t screen_;
+};
+
+class Factory final : public posix::ComObject<IDXGIFactory1, IDXGIObject> {
+public:
+    explicit Factory(std::shared_ptr<const DisplaySnapshot> snapshot) : snapshot_(std::move(snapshot)) {}
+
+    HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT index, IDXGIAdapter1** out) override {
+        *out = nullptr;
+        if (index >= snapshot_->screens.size()) return DXGI_ERROR_NOT_FOUND;
+        *out = new Adapter(snapshot_, index);
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<const DisplaySnapshot> snapshot_;
+};
+
+}  // namespace
+
+bool is_x11_adapter(IDXGIAdapter* adapter) { return dynamic_cast<Adapter*>(adapter) != nullptr; }
+
+}  // namespace vistrel::x11
+
+using namespace vistrel::x11;
+
+HRESULT CreateDXGIFactory1(REFIID riid, void** out) {
+    *out = nullptr;
+    XFailure failure;
+    std::shared_ptr<Connection> connection = Connection::open(display_name(), failure);
+    if (!connection) return fail_with(failure.code, failure.text);
+    auto snapshot = std::make_shared<DisplaySnapshot>();
+    snapshot->display = connection->display();
+    const XcbApi& x = connection->api();
+    const xcb_setup_t* setup = x.xcb_get_setup(connection->get());
+    snapshot->vendor.assign(x.xcb_setup_vendor(setup), x.xcb_setup_vendor_length(setup));
+    snapshot->screens = query_layout(*connection);
+    if (connection->broken()) return fail_with(DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, lost_connection_text(*connection));
+    auto factory = vistrel::ComPtr<IDXGIFactory1>::adopt(new Factory(std::move(snapshot)));
+    return factory->QueryInterface(riid, out);
+}

@@ -1,0 +1,115 @@
+#include "platform/x11/monitor_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vistrel::x11 {
+
+std::unique_ptr<MonitorImage> MonitorImage::create(std::shared_ptr<Connection> connection, xcb_window_t root,
+                                                   const MonitorInfo& monitor, XFailure& failure) {
+    std::unique_ptr<MonitorImage> image(new MonitorImage(connection, root, monitor));
+    const XcbApi& x = connection->api();
+    const xcb_query_extension_reply_t* ext = x.xcb_get_extension_data(connection->get(), x.shm_id);
+    if (ext && ext->present) {
+        Reply<xcb_shm_query_version_reply_t> version(
+            x.xcb_shm_query_version_reply(connection->get(), x.xcb_shm_query_version(connection->get()), nullptr));
+        if (version) {
+            auto segment = ShmSurface::create(connection, monitor.width, monitor.height);
+            if (segment && image->server_writes_into(*segment)) {
+                image->segment_ = segment->segment();
+                image->surface_ = std::move(segment);
+            }
+        }
+    }
+    if (!image->surface_) image->surface_ = blank_surface(monitor.width, monitor.height);
+    if (!image->surface_) {
+        failure = {E_OUTOFMEMORY, "no memory for a " + std::to_string(monitor.width) + "x" +
+                                      std::to_string(monitor.height) + " image"};
+        return nullptr;
+    }
+    image->mark_all_changed();
+    return image;
+}
+
+bool MonitorImage::server_writes_into(const ShmSurface& segment) {
+    const XcbApi& x = connection_->api();
+    xcb_connection_t* c = connection_->get();
+    const auto left = static_cast<std::int16_t>(monitor_.x), top = static_cast<std::int16_t>(monitor_.y);
+    // One pixel over the socket, the complement of it in the segment, then the same pixel
+    // through the segment: only our own segment can then hold the pixel. A change between
+    // the two reads only costs shared memory.
+    Reply<xcb_get_image_reply_t> pixel(
+        x.xcb_get_image_reply(c, x.xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, top, 1, 1, ~0u), nullptr));
+    if (!pixel || x.xcb_get_image_data_length(pixel.get()) < 4) return false;
+    std::uint8_t expected[3];
+    std::memcpy(expected, x.xcb_get_image_data(pixel.get()), 3);
+    for (int k = 0; k < 3; ++k) segment.data()[k] = static_cast<std::uint8_t>(~expected[k]);
+    Reply<xcb_shm_get_image_reply_t> written(x.xcb_shm_get_image_reply(
+        c, x.xcb_shm_get_image(c, root_, left, top, 1, 1, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.segment(), 0),
+        nullptr));
+    return written && std::memcmp(segment.data(), expected, 3) == 0;
+}
+
+void MonitorImage::add_changed_rows(std::uint32_t top, std::uint32_t bottom) {
+    // Bands that touch or overlap merge; past a handful, one band from first to last row
+    // costs less than many requests.
+    for (auto it = bands_.begin(); it != bands_.end();) {
+        if (it->first <= bottom && top <= it->second) {
+            top = std::min(top, it->first);
+            bottom = std::max(bottom, it->second);
+            it = bands_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    bands_.emplace_back(top, bottom);
+    if (bands_.size() > 8) {
+        for (const auto& band : bands_) {
+            top = std::min(top, band.first);
+            bottom = std::max(bottom, band.second);
+        }
+        bands_.assign(1, {top, bottom});
+    }
+}
+
+bool MonitorImage::read_changed_rows() {
+    const XcbApi& x = connection_->api();
+    xcb_connection_t* c = connection_->get();
+    const std::uint32_t pitch = surface_->pitch();
+    // Whole rows, so each band lands at its place in the image; all requests go out
+    // before the first reply is awaited.
+    std::vector<std::uint32_t> sequence;
+    for (const auto& [top, bottom] : bands_) {
+        const auto left = static_cast<std::int16_t>(monitor_.x);
+        const auto y = static_cast<std::int16_t>(monitor_.y + static_cast<std::int32_t>(top));
+        const auto width = static_cast<std::uint16_t>(monitor_.width);
+        const auto rows = static_cast<std::uint16_t>(bottom - top);
+        sequence.push_back(
+            segment_ != XCB_NONE
+                ? x.xcb_shm_get_image(c, root_, left, y, width, rows, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_,
+                                      top * pitch)
+                      .sequence
+                : x.xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, y, width, rows, ~0u).sequence);
+    }
+    bool ok = true;
+    for (std::size_t i = 0; i < bands_.size(); ++i) {
+        const auto [top, bottom] = bands_[i];
+        if (segment_ != XCB_NONE) {
+            Reply<xcb_shm_get_image_reply_t> reply(
+                x.xcb_shm_get_image_reply(c, xcb_shm_get_image_cookie_t{sequence[i]}, nullptr));
+            ok = ok && reply;
+        } else {
+            Reply<xcb_get_image_reply_t> reply(x.xcb_get_image_reply(c, xcb_get_image_cookie_t{sequence[i]}, nullptr));
+            const std::size_t bytes = std::size_t{bottom - top} * pitch;
+            if (reply && x.xcb_get_image_data_length(reply.get()) >= static_cast<int>(bytes))
+                std::memcpy(surface_->data() + std::size_t{top} * pitch, x.xcb_get_image_data(reply.get()), bytes);
+            else
+                ok = false;
+        }
+        if (ok) surface_->make_rows_opaque(top, bottom);
+    }
+    bands_.clear();
+    return ok;
+}
+
+}  // namespace vistrel::x11

@@ -1,0 +1,46 @@
+// The provider's answers beside the DXGI surface: no kernel handles, and GetCursorInfo
+// from the X pointer.
+#include "platform/posix/kernel_handles.h"
+#include "platform/x11/connection.h"
+
+namespace vistrel::provider {
+// X has no NT handles to share: GPU sharing fails before any handle exists.
+void* duplicate_handle(void*, unsigned& error) {
+    error = 6;  // ERROR_INVALID_HANDLE
+    return nullptr;
+}
+void close_handle(void*) {}
+}  // namespace vistrel::provider
+
+namespace {
+
+// Each thread asks over a connection of its own, kept for the thread's life: connections
+// are never shared between threads.
+std::shared_ptr<vistrel::x11::Connection>& thread_connection() {
+    thread_local std::shared_ptr<vistrel::x11::Connection> connection;
+    return connection;
+}
+
+}  // namespace
+
+BOOL GetCursorInfo(CURSORINFO* info) {
+    using namespace vistrel::x11;
+    if (!info || info->cbSize != sizeof(CURSORINFO)) return FALSE;
+    std::shared_ptr<Connection>& connection = thread_connection();
+    if (connection && connection->broken()) connection.reset();
+    if (!connection) {
+        XFailure failure;
+        connection = Connection::open(display_name(), failure);
+        if (!connection) return FALSE;
+    }
+    const xcb_screen_t* screen = connection->screen(0);
+    if (!screen) return FALSE;
+    const XcbApi& x = connection->api();
+    Reply<xcb_query_pointer_reply_t> pointer(
+        x.xcb_query_pointer_reply(connection->get(), x.xcb_query_pointer(connection->get(), screen->root), nullptr));
+    if (!pointer) return FALSE;
+    info->flags = pointer->same_screen ? CURSOR_SHOWING : 0;
+    info->hCursor = nullptr;
+    info->ptScreenPos = {pointer->root_x, pointer->root_y};
+    return TRUE;
+}
