@@ -71,7 +71,7 @@ win: deps
 product: deps
 	$(call configure,build-product,$(PY_OPTIONS) -DVISTREL_TESTS=OFF)
 	$(CMAKE) --build build-product -j $(JOBS)
-	$(PYTHON) cmake/check_module.py build-product/python/_vistrel.abi3.so
+	$(PYTHON) cmake/check_module.py build-product/python/vistrel/_vistrel.abi3.so
 
 # C++ formatting: the committed .clang-format, applied by the pinned clang-format of .venv.
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
@@ -91,9 +91,6 @@ TEST_STEPS := layering ctest sanitize pytest pytest-debian win product
 
 test: $(TEST_STEPS)
 
-wheel: deps
-	$(PYTHON) -m pip wheel --no-deps --no-build-isolation -w dist .
-
 # Benchmarks, as ratios to a baseline measured in the same run. Never part of `make test`.
 # Each table prints MISSED beside a target it does not reach; the run fails at the end then.
 bench: build
@@ -111,4 +108,4 @@ demo: build
 	PYTHONPATH=build/python $(PYTHON) examples/demo.py
 
 clean:
-	rm -rf build build-san build-win build-product build-x11 dist
+	rm -rf build build-san build-win build-product build-x11 build-pkg dist

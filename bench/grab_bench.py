@@ -7,7 +7,7 @@ import time
 
 import numpy as np
 
-import _vistrel
+from vistrel import _vistrel
 import _vistrel_sim
 
 SIZES = [(1920, 1080), (3840, 2160)]

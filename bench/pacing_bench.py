@@ -11,7 +11,7 @@ import time
 
 import numpy as np
 
-import _vistrel
+from vistrel import _vistrel
 import _vistrel_sim
 
 SECONDS = float(sys.argv[1]) if len(sys.argv) > 1 else 10.0

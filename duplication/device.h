@@ -48,6 +48,7 @@ struct DuplicationSession {
     std::uint32_t rotation = 0;
     bool cursor_enabled = false;
     std::int64_t last_present_time = 0;
+    bool has_image = false;  // gpu_copy holds a desktop image (set by acquire_frame)
     // Counts the re-creations of a lost duplication, so a caller waiting across several
     // acquisitions can tell one from a time-out.
     std::uint64_t duplication_generation = 0;

@@ -57,9 +57,10 @@ Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeou
     if (resource) {
         ComPtr<ID3D11Texture2D> texture;
         HRESULT query_hr = resource.query(texture);
-        if (SUCCEEDED(query_hr) && texture)
+        if (SUCCEEDED(query_hr) && texture) {
             session.context->CopyResource(session.gpu_copy.get(), texture.get());
-        else if (FAILED(query_hr))
+            session.has_image = true;
+        } else if (FAILED(query_hr))
             (void)os::take_error_info();
     }
     // Fetching the pointer shape needs the frame still held.

@@ -10,7 +10,7 @@ import time
 import numpy as np
 from PIL import Image
 
-import _vistrel
+from vistrel import _vistrel
 import _vistrel_sim
 
 OUT = pathlib.Path(__file__).resolve().parent.parent / "build" / "demo-frame.png"

@@ -110,7 +110,8 @@ int add_exported(PyObject* module, const char* name, py::Ref owned) {
 py::Ref new_reference(void* borrowed) { return py::Ref::borrow(static_cast<PyObject*>(borrowed)); }
 
 py::Ref module_function(PyObject* module, PyMethodDef* def) {
-    py::Ref name = py::Ref::steal(PyModule_GetNameObject(module));
+    // The extension's own name, also when it is loaded as vistrel._vistrel.
+    py::Ref name = py::str("_vistrel");
     if (!name) return {};
     return py::Ref::steal(PyCMethod_New(def, module, name.get(), nullptr));
 }
@@ -138,7 +139,7 @@ int register_exit_hook(PyObject* module) {
 int module_exec(PyObject* module) {
     return py::guarded([module]() -> int {
         if (register_exit_hook(module) != 0) return -1;
-        if (add_exported(module, "__version__", py::str("0.1.2")) != 0) return -1;
+        if (add_exported(module, "__version__", py::str(VISTREL_VERSION)) != 0) return -1;
         if (add_exported(module, "Capturer", new_reference(capturer_type())) != 0) return -1;
         if (add_exported(module, "FramesIter", new_reference(frames_iter_type())) != 0) return -1;
         if (add_exported(module, "GpuTexture", new_reference(gpu_texture_type())) != 0) return -1;

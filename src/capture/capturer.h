@@ -96,6 +96,7 @@ using Capturer = py::BoundClass<CapturerClass>;
 
 // The capture methods, each in the file of its capture path.
 PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* capturer_screenshot(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* capturer_stop(PyObject* self, PyObject* args);
 PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kwargs);

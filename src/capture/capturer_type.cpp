@@ -141,6 +141,10 @@ PyMethodDef g_methods[] = {
     {"grab", py::method(&capturer_grab), METH_VARARGS | METH_KEYWORDS,
      "grab($self, timeout_ms=1000, fmt=\"bgra\", region=None)\n--\n\n"
      "One-shot capture. Returns a (H, W, C) uint8 ndarray, or None on WAIT_TIMEOUT."},
+    {"screenshot", py::method(&capturer_screenshot), METH_VARARGS | METH_KEYWORDS,
+     "screenshot($self, fmt=\"bgra\", region=None, timeout_ms=1000)\n--\n\n"
+     "The desktop as it is now: a (H, W, C) uint8 ndarray, also when nothing changed.\n"
+     "Waits up to timeout_ms only for the session's first image (CaptureTimeout)."},
     {"grab_gpu", py::method(&capturer_grab_gpu), METH_VARARGS | METH_KEYWORDS,
      "grab_gpu($self, timeout_ms=1000)\n--\n\n"
      "Zero-copy GPU mode. Returns a `GpuTexture` opaque handle, or None on timeout."},

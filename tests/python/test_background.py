@@ -5,7 +5,7 @@ import time
 import numpy as np
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from helpers import H, W, counting_thread, desktop, needs_sim, run_python
 from pixels import composite
 
@@ -266,7 +266,8 @@ def test_repeated_start_stop_leaves_nothing(sim):
 
 
 STOP_DURING_FAILURE = r"""
-import _vistrel, _vistrel_sim as s
+from vistrel import _vistrel
+import _vistrel_sim as s
 c = _vistrel.Capturer()
 for i in range(100):
     c.start(0)

@@ -5,7 +5,7 @@ import sys
 import numpy as np
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 
 _vistrel_sim = pytest.importorskip("_vistrel_sim")
 from helpers import adapter, output, run_in_thread

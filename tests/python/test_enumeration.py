@@ -2,7 +2,7 @@
 
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from helpers import adapter, needs_sim, output, run_python
 
 DESCRIPTION_OK = "The operation completed successfully."
@@ -163,7 +163,7 @@ def test_description_failures_abort_the_call(sim, code, cls):
 
 @needs_sim
 def test_dpi_awareness_is_set_once_and_its_failure_ignored():
-    script = ("import _vistrel, _vistrel_sim as s\n"
+    script = ("import _vistrel_sim as s\nfrom vistrel import _vistrel\n"
               "s.fail('SetProcessDpiAwarenessContext', 0x80070005)\n"
               "assert _vistrel.list_outputs(), 'no outputs'\n"
               "first = s.trace()\n"

@@ -4,7 +4,7 @@ import time
 import numpy as np
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from helpers import H, W, counting_thread, desktop, needs_sim, run_in_thread, run_python
 from pixels import to_layout
 

@@ -4,7 +4,7 @@ import sys
 
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from helpers import H, W, _vistrel_sim, needs_sim, run_in_thread, uniform
 
 

@@ -5,7 +5,7 @@ import time
 import numpy as np
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from pixels import composite, to_layout
 from helpers import H, W, needs_sim, random_desktop, run_python
 
@@ -189,7 +189,8 @@ def test_acquisition_failures(sim):
 NO_NUMPY_AT_FIRST_GRAB = r"""
 import sys
 sys.modules['numpy'] = None
-import _vistrel, _vistrel_sim
+from vistrel import _vistrel
+import _vistrel_sim
 c = _vistrel.Capturer()
 _vistrel_sim.present(0, 0, _vistrel_sim.image(0, 0))
 try:

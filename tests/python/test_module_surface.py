@@ -4,7 +4,7 @@ import inspect
 
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from helpers import needs_sim, run_python
 
 EXPECTED_ALL = ['__version__', 'Capturer', 'FramesIter', 'GpuTexture', 'CaptureError', 'DeviceError',
@@ -94,7 +94,8 @@ def test_numpy_arrays_through_the_loader():
 NO_NUMPY_SCRIPT = r"""
 import sys
 sys.modules['numpy'] = None  # NumPy is not importable in this process
-import _vistrel, _vistrel_sim
+from vistrel import _vistrel
+import _vistrel_sim
 assert 'numpy' in sys.modules and sys.modules['numpy'] is None
 try:
     _vistrel_sim.make_array(1, 1, 1)
@@ -120,7 +121,7 @@ def test_import_without_numpy_and_recovery():
 
 @needs_sim
 def test_import_touches_neither_numpy_nor_the_platform():
-    script = ("import sys, _vistrel, _vistrel_sim\n"
+    script = ("import sys, _vistrel_sim\nfrom vistrel import _vistrel\n"
               "assert 'numpy' not in sys.modules, 'numpy imported'\n"
               "assert _vistrel_sim.trace() == [], _vistrel_sim.trace()\n")
     result = run_python(script, timeout=60)

@@ -6,14 +6,14 @@ import time
 
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from helpers import H, W, desktop, needs_sim, run_python
 
 LOST = 0x887A0026
 
 
 def run_script(body, timeout=60):
-    result = run_python("import _vistrel, _vistrel_sim as sim\n" + textwrap.dedent(body), timeout=timeout)
+    result = run_python("import _vistrel_sim as sim\nfrom vistrel import _vistrel\n" + textwrap.dedent(body), timeout=timeout)
     assert result.returncode == 0 and "FATAL" not in result.stderr, (result.returncode, result.stderr)
     return result.stdout
 

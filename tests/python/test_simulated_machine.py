@@ -2,7 +2,7 @@
 exception of its own reaches the interpreter."""
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from helpers import H, W, adapter, output
 
 

@@ -1,0 +1,70 @@
+"""Desktop capture into NumPy arrays.
+
+The capture itself is the extension module ``vistrel._vistrel``; this package re-exports
+its names and adds what is plain Python: :func:`screenshot` and the command line
+(``python -m vistrel``).
+"""
+from __future__ import annotations
+
+from importlib import metadata as _metadata
+from typing import TYPE_CHECKING, Optional, Tuple
+
+from vistrel import _vistrel
+from vistrel._vistrel import (
+    AccessLost,
+    CaptureError,
+    CaptureTimeout,
+    Capturer,
+    DeviceError,
+    DuplicationError,
+    FramesIter,
+    GpuTexture,
+    device_info,
+    list_outputs,
+    output_info,
+)
+
+if TYPE_CHECKING:
+    import numpy as np
+    from numpy.typing import NDArray
+
+try:
+    __version__: str = _metadata.version("vistrel")
+except _metadata.PackageNotFoundError:
+    # Run from a build tree: no distribution installed, the extension knows the version.
+    __version__ = _vistrel.__version__
+
+__all__ = [
+    "__version__",
+    "Capturer",
+    "FramesIter",
+    "GpuTexture",
+    "CaptureError",
+    "DeviceError",
+    "DuplicationError",
+    "AccessLost",
+    "CaptureTimeout",
+    "list_outputs",
+    "device_info",
+    "output_info",
+    "screenshot",
+]
+
+
+def screenshot(
+    output: int = 0,
+    *,
+    device: int = 0,
+    fmt: str = "rgb",
+    region: Optional[Tuple[int, int, int, int]] = None,
+    cursor: bool = True,
+) -> NDArray[np.uint8]:
+    """The current image of one output as a (H, W, C) uint8 array, RGB by default.
+
+    Opens a Capturer on output ``output`` of adapter ``device``, takes
+    :meth:`Capturer.screenshot` and closes it again. For more than one image, keep a
+    Capturer open instead: opening one costs far more than a screenshot.
+    Raises what ``Capturer(...)`` and ``Capturer.screenshot`` raise.
+    """
+    with Capturer(output, device=device, cursor=cursor) as capturer:
+        return capturer.screenshot(fmt=fmt, region=region)

@@ -1,0 +1,89 @@
+// Capturer.screenshot: the desktop as it is now, also when it does not change. grab
+// waits for the next change; this takes a waiting one without waiting and otherwise
+// reads the copy texture, which keeps the newest image the session has acquired (the
+// warm-up's, when nothing changed since the Capturer opened).
+#include "duplication/frame.h"
+#include "src/capture/capturer.h"
+#include "src/capture/interruptible.h"
+#include "src/capture/render.h"
+#include "src/convert/region_arg.h"
+#include "src/errors.h"
+#include "src/py/args.h"
+#include "src/py/entry.h"
+#include "src/py/gil.h"
+#include "src/py/numpy_api.h"
+
+namespace vistrel {
+namespace {
+
+// Acquires with the lock released.
+Result<Acquired> acquire_unlocked(DuplicationSession& session, std::uint32_t timeout_ms) {
+    py::ReleaseGil released;
+    return acquire_frame(session, timeout_ms);
+}
+
+// Brings the session up to date: a waiting change is taken at once; a session that has
+// never had an image waits for its first one, up to `timeout_ms`, in slices so that
+// Ctrl+C ends the wait. False with the exception set otherwise.
+bool current_image(DuplicationSession& session, std::uint32_t timeout_ms) {
+    auto polled = acquire_unlocked(session, 0);
+    if (!polled) {
+        raise_failure(polled.take_failure());
+        return false;
+    }
+    SlicedWait wait(std::uint64_t{timeout_ms} * 1000000u);
+    while (!session.has_image) {
+        if (wait.over()) {
+            PyErr_SetString(exception_class(ErrorClass::CaptureTimeout), "no desktop image within timeout_ms");
+            return false;
+        }
+        auto acquired = acquire_unlocked(session, wait.next_slice_ms());
+        if (!acquired) {
+            raise_failure(acquired.take_failure());
+            return false;
+        }
+        if (!signal_handlers_passed()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject* capturer_screenshot(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"fmt", "region", "timeout_ms", nullptr};
+    PyObject *fmt_arg = nullptr, *region_arg = nullptr, *timeout_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOO:screenshot", const_cast<char**>(keywords), &fmt_arg,
+                                     &region_arg, &timeout_arg))
+        return nullptr;
+    return with_capturer<py::ExclusiveBorrow>(self, [&](CapturerState& state) -> PyObject* {
+        std::uint32_t timeout_ms = 1000;
+        std::string fmt = "bgra";
+        std::optional<RegionArg> region_given;
+        if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
+        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
+
+        if (*state.frames_busy) return raise_failure(Failure::iterator_active());
+        auto format = parse_pixel_format(fmt);
+        if (!format) return raise_failure(format.take_failure());
+        DuplicationSession* session = ensure_session(state);
+        if (!session) return nullptr;
+        auto region = capture_region(state, *session, region_given);
+        if (!region) return raise_failure(region.take_failure());
+
+        std::uint8_t* memory = nullptr;
+        py::Ref array =
+            py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
+        if (!array) return nullptr;
+        if (!current_image(*session, timeout_ms)) return nullptr;
+        std::optional<Status> read;
+        {
+            py::ReleaseGil released;
+            read.emplace(render_frame(*session, region.value(), format.value(), memory));
+        }
+        if (!*read) return raise_failure(read->take_failure());
+        return array.release();
+    });
+}
+
+}  // namespace vistrel
