@@ -6,17 +6,18 @@ background capture and the constant-frame-rate iterator, and hand a frame over o
 """
 import pathlib
 import time
+from typing import Any, Dict
 
 import numpy as np
 from PIL import Image
 
 from vistrel import _vistrel
-import _vistrel_sim
+import _vistrel_sim  # type: ignore[import-not-found]  # test builds only, untyped
 
 OUT = pathlib.Path(__file__).resolve().parent.parent / "build" / "demo-frame.png"
 
 
-def arrow_pointer():
+def arrow_pointer() -> Dict[str, Any]:
     """A 12 x 16 white arrow head with a black edge, as a color pointer shape."""
     shape = np.zeros((16, 12, 4), np.uint8)
     for y in range(16):
@@ -27,7 +28,7 @@ def arrow_pointer():
     return {"type": 2, "width": 12, "height": 16, "pitch": 48, "hotspot": (0, 0), "data": shape.tobytes()}
 
 
-def main():
+def main() -> None:
     _vistrel_sim.reset()
     _vistrel_sim.present(0, 0, _vistrel_sim.image(0, 0),
                          pointer={"x": 200, "y": 150, "visible": True, "shape": arrow_pointer()})
@@ -43,12 +44,13 @@ def main():
             print(capturer)
             for fmt in ("bgra", "bgr", "rgba", "rgb", "gray"):
                 frame = capturer.grab(fmt=fmt)
+                assert frame is not None  # the desktop changes all the time
                 print(f"  grab(fmt={fmt!r}): shape {frame.shape}, first pixel {frame[0, 0].tolist()}")
-            part = capturer.grab(fmt="rgb", region=(100, 50, 420, 290))
-            print(f"  grab(region=(100, 50, 420, 290)): shape {part.shape}")
+            part = capturer.screenshot(fmt="rgb", region=(100, 50, 420, 290))
+            print(f"  screenshot(region=(100, 50, 420, 290)): shape {part.shape}")
 
             OUT.parent.mkdir(exist_ok=True)
-            Image.fromarray(capturer.grab(fmt="rgb")).save(OUT)
+            Image.fromarray(capturer.screenshot(fmt="rgb")).save(OUT)
             print(f"  saved {OUT}")
 
             grabs, started = 0, time.perf_counter()
@@ -69,15 +71,17 @@ def main():
 
             with capturer.frames(60, fmt="rgb", region=(0, 0, 640, 360)) as frames:
                 started = time.perf_counter()
-                for frame, seconds in frames:
+                for image, seconds in frames:
                     if seconds >= 1.0:
                         break
                 late = time.perf_counter() - started - seconds
             print(f"  frames(60): slot {seconds:.3f} s served {late * 1000:+.2f} ms from its due time, "
-                  f"each frame {frame.shape}")
+                  f"each frame {image.shape}")
 
             capturer.grab(timeout_ms=0)  # the iterator released the session: reopen it
-            with capturer.grab_gpu() as texture:
+            texture = capturer.grab_gpu()
+            assert texture is not None
+            with texture:
                 print(f"  grab_gpu(): {texture}")
         print(capturer)
     finally:

@@ -20,10 +20,11 @@ wheel: deps win
 	$(PYTHON) packaging/win_wheel.py $(PKG_DIR)/raw/vistrel-$(PKG_VERSION)-*linux*.whl build-win/_vistrel.pyd dist
 	@ls -l dist
 
-# The stub against the built module, and the examples as a user's strict mypy sees them.
+# The stub against the built module; the package and the examples as strict mypy sees them.
 stubtest: build
 	PYTHONPATH=build/python $(PYTHON) -m mypy.stubtest vistrel._vistrel
-	PYTHONPATH=build/python $(PYTHON) -m mypy --strict examples
+	MYPYPATH=build/python $(PYTHON) -m mypy --strict --no-incremental -p vistrel
+	PYTHONPATH=build/python $(PYTHON) -m mypy --strict --no-incremental examples
 
 pkg-test: stubtest wheel
 	PKG_DIST=$(CURDIR)/dist PKG_DIR=$(CURDIR)/$(PKG_DIR) PYTHONPATH=build/python timeout 900 \

@@ -15,7 +15,7 @@ another thread"). The interpreter lock is released while waiting and converting,
 other Python threads run meanwhile.
 """
 from types import TracebackType
-from typing import List, Optional, Tuple, Type, TypedDict, final
+from typing import List, Literal, Optional, Tuple, Type, TypedDict, final
 
 import numpy as np
 from numpy.typing import NDArray
@@ -183,7 +183,7 @@ class Capturer:
         _exc_type: Optional[Type[BaseException]],
         _exc: Optional[BaseException],
         _tb: Optional[TracebackType],
-    ) -> bool: ...
+    ) -> Literal[False]: ...
 
 @final
 class FramesIter:
@@ -199,7 +199,7 @@ class FramesIter:
         _exc_type: Optional[Type[BaseException]],
         _exc: Optional[BaseException],
         _tb: Optional[TracebackType],
-    ) -> bool: ...
+    ) -> Literal[False]: ...
 
 @final
 class GpuTexture:
@@ -231,7 +231,7 @@ class GpuTexture:
         _exc_type: Optional[Type[BaseException]],
         _exc: Optional[BaseException],
         _tb: Optional[TracebackType],
-    ) -> bool: ...
+    ) -> Literal[False]: ...
 
 def list_outputs() -> List[_OutputDescription]:
     """One dict per output of every adapter, in the order of the indices ``Capturer``

@@ -35,7 +35,7 @@ def region_arg(text: str) -> Tuple[int, int, int, int]:
         values = ()
     if len(values) != 4:
         raise argparse.ArgumentTypeError(f"expected L,T,R,B (four integers), got {text!r}")
-    return values  # type: ignore[return-value]
+    return values[0], values[1], values[2], values[3]
 
 
 def table(rows: Sequence[Sequence[object]]) -> str:
