@@ -10,9 +10,11 @@ its top-left pixel, not desktop coordinates), half-open, non-empty and inside th
 otherwise ``ValueError``.
 
 Every ``Capturer``, ``FramesIter`` and ``GpuTexture`` belongs to the thread that created it:
-using it from another thread raises ``RuntimeError`` ("... is unsendable, but sent to
-another thread"). The interpreter lock is released while waiting and converting, so
-other Python threads run meanwhile.
+using it from another thread raises the module's internal-fault exception ("... is
+unsendable, but sent to another thread"), which derives from ``BaseException``, so
+``except Exception`` does not catch it. Create and use each object on one thread. The
+interpreter lock is released while waiting and converting, so other Python threads run
+meanwhile.
 """
 from types import TracebackType
 from typing import List, Literal, Optional, Tuple, Type, TypedDict, final
