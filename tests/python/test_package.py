@@ -1,0 +1,39 @@
+"""The package around the extension: names, version, module paths, typing files."""
+import pathlib
+import pydoc
+import subprocess
+import sys
+
+import vistrel
+from vistrel import _vistrel
+
+
+def test_names_and_version():
+    assert vistrel.__all__ == _vistrel.__all__ + ["screenshot"]
+    for name in _vistrel.__all__[1:]:
+        assert getattr(vistrel, name) is getattr(_vistrel, name)
+    assert vistrel.__version__ == _vistrel.__version__ == "0.1.2"
+
+
+def test_module_paths_resolve():
+    # The classes name a module that exists, so pydoc and pickling find them.
+    for name in ("Capturer", "FramesIter", "GpuTexture"):
+        cls = getattr(vistrel, name)
+        assert pydoc.locate(f"{cls.__module__}.{cls.__qualname__}") is cls
+    assert _vistrel.__name__ == "vistrel._vistrel"
+    # The functions and exceptions keep the extension's own name in either import path.
+    assert {f.__module__ for f in (vistrel.list_outputs, vistrel.device_info, vistrel.output_info)} == {"_vistrel"}
+    assert vistrel.AccessLost.__module__ == "_vistrel"
+
+
+def test_typing_files_ship_beside_the_module():
+    package = pathlib.Path(vistrel.__file__).parent
+    assert (package / "py.typed").is_file() and (package / "_vistrel.pyi").is_file()
+
+
+def test_import_stays_light():
+    script = ("import sys, vistrel\n"
+              "heavy = {'numpy', 'PIL', 'av', 'vistrel.cli'} & set(sys.modules)\n"
+              "assert not heavy, heavy\n")
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
