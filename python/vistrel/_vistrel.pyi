@@ -157,8 +157,8 @@ class Capturer:
     def get_latest_frame(self, timeout_ms: Optional[int] = None) -> Optional[NDArray[np.uint8]]:
         """The newest published frame, always BGRA, each frame once.
 
-        Waits for one, without limit when ``timeout_ms`` is None (the wait ends when
-        :meth:`stop` is called from nowhere else, so pass a limit on a still desktop).
+        Waits for one, without limit when ``timeout_ms`` is None (on a still desktop
+        that is until the next change; Ctrl+C ends the wait with ``KeyboardInterrupt``).
         Raises ``CaptureTimeout`` when the limit runs out, ``RuntimeError`` when
         :meth:`start` was not called, and ``ValueError`` with the capture thread's error
         text when it failed (for example ``"AccessLost: DXGI 0x887A0026: ..."``).

@@ -89,72 +89,6 @@ def cmd_grab(args: argparse.Namespace) -> int:
 
 
 # --- record ------------------------------------------------------------------------------
-class Recorder:
-    """Runs a Capturer and its frames() iterator on a thread of its own (both belong to the
-    thread that made them), handing each slot to the encoding thread through a queue, so
-    that Ctrl-C reaches the main thread at once even while the iterator waits."""
-
-    def __init__(self, args: argparse.Namespace, fps: int, slots: int) -> None:
-        self.args, self.fps, self.slots = args, fps, slots
-        self.items: queue.Queue[Tuple[str, Any]] = queue.Queue(maxsize=2 * fps + 2)
-        self.stop = threading.Event()
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.still: Optional[NDArray[np.uint8]] = None  # set by the thread before it iterates
-        self.started = 0.0
-
-    def put(self, kind: str, value: Any) -> bool:
-        while not self.stop.is_set():
-            try:
-                self.items.put((kind, value), timeout=0.1)
-                return True
-            except queue.Full:
-                continue
-        return False
-
-    def run(self) -> None:
-        try:
-            self.capture()
-        except BaseException as error:  # reported by the main thread
-            self.put("error", error)
-        else:
-            self.put("end", None)
-
-    def capture(self) -> None:
-        a = self.args
-        with _vistrel.Capturer(a.output, device=a.device, cursor=not a.no_cursor) as capturer:
-            # The desktop as it is when recording starts: the iterator's first frame is the
-            # first change, which a still desktop never makes.
-            still = capturer.screenshot(fmt="rgb", region=a.region)
-            self.started = time.monotonic()
-            self.still = still
-            started = self.started
-            duration_ms = -(-self.slots * 1000 // self.fps)
-            frames = capturer.frames(self.fps, fmt="rgb", region=a.region, timeout_ms=duration_ms)
-            with frames:
-                first_change: Optional[float] = None
-                try:
-                    for frame, seconds in frames:
-                        slot = round(seconds * self.fps)
-                        if slot >= self.slots:
-                            return
-                        arrived = time.monotonic() - started
-                        if first_change is None:
-                            first_change = arrived
-                        # The iterator serves the slots that passed before the first change
-                        # late, with that change; they showed the image from before it.
-                        if (slot + 1) / self.fps <= first_change:
-                            frame, arrived = still, slot / self.fps
-                        if not self.put("frame", (frame, slot, arrived)):
-                            return
-                except _vistrel.CaptureTimeout:
-                    if first_change is not None:
-                        raise
-                    # Still for the whole recording: a still video of the full length.
-                    for slot in range(self.slots):
-                        if not self.put("frame", (still, slot, slot / self.fps)):
-                            return
-
-
 class VideoFile:
     """A constant-rate video of RGB slots, opened at the first frame (which gives the size);
     `close` flushes the encoder and leaves a playable file."""
@@ -208,6 +142,92 @@ class VideoFile:
             self.container = None
 
 
+class Encoder:
+    """Encodes slots on a thread of its own, so that encoding does not hold up the capture
+    on the caller's thread; reports progress on stderr once a second."""
+
+    def __init__(self, video: VideoFile, fps: int, slots: int) -> None:
+        self.video, self.fps, self.slots = video, fps, slots
+        self.items: queue.Queue[Optional[Tuple[NDArray[np.uint8], int, float]]] = queue.Queue(maxsize=2 * fps + 2)
+        self.error: Optional[BaseException] = None
+        self.late = 0
+        self.started = time.monotonic()
+        self.thread = threading.Thread(target=self.run, name="vistrel-encoder", daemon=True)
+        self.thread.start()
+
+    def put(self, image: NDArray[np.uint8], slot: int, arrived: float) -> None:
+        """Queues slot `slot`, delivered `arrived` seconds after recording began."""
+        if self.error is not None:
+            raise self.error
+        self.items.put((image, slot, arrived))
+
+    def report(self) -> None:
+        print(f"\r{self.video.written}/{self.slots} frames  {time.monotonic() - self.started:6.1f} s  "
+              f"{self.late} late", end="", file=sys.stderr, flush=True)
+
+    def run(self) -> None:
+        last_report = time.monotonic()
+        while True:
+            item = self.items.get()
+            if item is None:
+                break
+            if self.error is not None:
+                continue  # drain, so the capture side never blocks on a dead encoder
+            image, slot, arrived = item
+            try:
+                self.video.write(image, slot)
+            except BaseException as error:
+                self.error = error
+                continue
+            if arrived - slot / self.fps > 1.0 / self.fps:
+                self.late += 1
+            if time.monotonic() - last_report >= 1.0:
+                last_report = time.monotonic()
+                self.report()
+
+    def finish(self) -> None:
+        """Waits for the queued slots and closes the file, playable whatever came before."""
+        self.items.put(None)
+        self.thread.join()
+        self.video.close()
+        if self.error is not None:
+            raise self.error
+
+
+def record_slots(capturer: _vistrel.Capturer, args: argparse.Namespace, slots: int, encoder: Encoder) -> None:
+    """Feeds `slots` slots of the frames() stream to the encoder. The iterator's first
+    frame is the desktop's first change, which a still desktop never makes: the image from
+    before it fills the slots that passed without one."""
+    fps = args.fps
+    still = capturer.screenshot(fmt="rgb", region=args.region)
+    started = time.monotonic()
+    first_change: Optional[float] = None
+    try:
+        with capturer.frames(fps, fmt="rgb", region=args.region, timeout_ms=-(-slots * 1000 // fps)) as frames:
+            for frame, seconds in frames:
+                slot = round(seconds * fps)
+                if slot >= slots:
+                    return
+                arrived = time.monotonic() - started
+                if first_change is None:
+                    first_change = arrived
+                # The slots due before the first change are served late, with that change;
+                # they showed the image from before it.
+                if (slot + 1) / fps <= first_change:
+                    frame, arrived = still, slot / fps
+                encoder.put(frame, slot, arrived)
+    except _vistrel.CaptureTimeout:
+        if first_change is not None:
+            raise
+        for slot in range(slots):  # still for the whole recording
+            encoder.put(still, slot, slot / fps)
+    except KeyboardInterrupt:
+        if first_change is None:  # stopped while the desktop stood still
+            for slot in range(min(slots, int((time.monotonic() - started) * fps))):
+                encoder.put(still, slot, slot / fps)
+        raise
+
+
 def cmd_record(args: argparse.Namespace) -> int:
     if args.fps < 1:
         raise CommandError("--fps must be at least 1")
@@ -215,54 +235,21 @@ def cmd_record(args: argparse.Namespace) -> int:
         raise CommandError("--seconds must be positive")
     video = VideoFile(pathlib.Path(args.o), args.fps, args.codec)
     slots = max(1, round(args.seconds * args.fps))
-    recorder = Recorder(args, args.fps, slots)
-    started = time.monotonic()
-    recorder.thread.start()
-    late = 0
     interrupted = False
-    last_report = started
-
-    def report() -> None:
-        print(f"\r{video.written}/{slots} frames  {time.monotonic() - started:6.1f} s  {late} late", end="",
-              file=sys.stderr, flush=True)
-
-    try:
-        while True:
-            try:
-                kind, value = recorder.items.get(timeout=0.2)
-            except queue.Empty:
-                kind, value = "wait", None
-            if kind == "error":
-                raise value
-            if kind == "end":
-                break
-            if kind == "frame":
-                image, slot, arrived = value
-                video.write(image, slot)
-                if arrived - slot / args.fps > 1.0 / args.fps:
-                    late += 1
-            if time.monotonic() - last_report >= 1.0:
-                last_report = time.monotonic()
-                report()
-    except KeyboardInterrupt:
-        interrupted = True
-        # Stopped while the desktop stood still: the slots that passed showed the still image.
-        if video.written == 0 and recorder.still is not None:
-            passed = int((time.monotonic() - recorder.started) * args.fps)
-            for slot in range(min(passed, slots)):
-                video.write(recorder.still, slot)
-    finally:
-        recorder.stop.set()
-        video.close()
-        if not interrupted:
-            # The capture thread closes its Capturer as soon as it sees the stop.
-            recorder.thread.join(timeout=5)
-    report()
+    with _vistrel.Capturer(args.output, device=args.device, cursor=not args.no_cursor) as capturer:
+        encoder = Encoder(video, args.fps, slots)
+        try:
+            record_slots(capturer, args, slots, encoder)
+        except KeyboardInterrupt:
+            interrupted = True
+        finally:
+            encoder.finish()
+    encoder.report()
     print(file=sys.stderr)
     if video.written == 0:
         raise CommandError("no frame recorded")
     print(f"{args.o}: {video.written} frames, {video.written / args.fps:.2f} s at {args.fps} fps, "
-          f"{late} slots served late" + (" (stopped)" if interrupted else ""), file=sys.stderr)
+          f"{encoder.late} slots served late" + (" (stopped)" if interrupted else ""), file=sys.stderr)
     return 130 if interrupted else 0
 
 

@@ -12,7 +12,7 @@ import pytest
 from PIL import Image
 
 from vistrel.cli import main
-from conftest import adapter, output
+from helpers import adapter, needs_sim, output
 from pixels import to_layout
 
 W, H = 1920, 1080
@@ -132,6 +132,7 @@ def test_record_a_still_desktop(sim, tmp_path, capsys):
     assert "8/8 frames" in err and "0 late" in err
 
 
+@needs_sim
 def test_record_stopped_with_ctrl_c(tmp_path):
     clip = tmp_path / "stopped.mp4"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))

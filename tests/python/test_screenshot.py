@@ -8,7 +8,7 @@ import pytest
 
 import vistrel
 from vistrel import _vistrel
-from conftest import adapter, counting_thread, output
+from helpers import adapter, counting_thread, output
 from pixels import composite, to_layout
 
 W, H = 1920, 1080
