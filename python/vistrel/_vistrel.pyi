@@ -104,10 +104,11 @@ class Capturer:
         """The adapter index given to the constructor."""
     @property
     def width(self) -> int:
-        """Image width in pixels at construction. ``RuntimeError`` once closed."""
+        """Image width in pixels: at opening, and again whenever the output is reopened
+        (after a ``frames()`` iterator). ``RuntimeError`` once closed."""
     @property
     def height(self) -> int:
-        """Image height in pixels at construction. ``RuntimeError`` once closed."""
+        """Image height in pixels, like ``width``. ``RuntimeError`` once closed."""
     @property
     def rotation(self) -> int:
         """The output's rotation: 1 none, 2 90 degrees, 3 180, 4 270, 0 unknown. Recorded,
