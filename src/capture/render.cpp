@@ -38,8 +38,8 @@ Status render_frame(DuplicationSession& session, const Region& region, PixelForm
         const Region band{region.left, region.top + y, region.right, region.top + y + n};
         mapped->copy_rows(band.left, band.top, band.right, band.bottom, rows, strip_bytes);
         if (session.cursor_enabled) composite_cursor(rows, strip_bytes, band, session.cursor);
-        convert_bgra(format, rows, strip_bytes, array + std::size_t{y} * w * channels, std::size_t{n} * w * channels,
-                     w, n);
+        convert_bgra(format, rows, strip_bytes, array + std::size_t{y} * w * channels, std::size_t{n} * w * channels, w,
+                     n);
     }
     return Ok{};
 }

@@ -4,9 +4,9 @@
 #include <cstdint>
 
 #include "duplication/device.h"
+#include "duplication/failure.h"
 #include "src/convert/pixel_format.h"
 #include "src/convert/region.h"
-#include "duplication/failure.h"
 
 namespace vistrel {
 

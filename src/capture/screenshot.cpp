@@ -72,8 +72,7 @@ PyObject* capturer_screenshot(PyObject* self, PyObject* args, PyObject* kwargs) 
         if (!region) return raise_failure(region.take_failure());
 
         std::uint8_t* memory = nullptr;
-        py::Ref array =
-            py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
+        py::Ref array = py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
         if (!array) return nullptr;
         if (!current_image(*session, timeout_ms)) return nullptr;
         std::optional<Status> read;
