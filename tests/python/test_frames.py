@@ -240,7 +240,8 @@ def test_iterator_outlives_its_capturer(sim):
 
 
 DROPPED_ON_ANOTHER_THREAD = r"""
-import sys, threading, _vistrel, _vistrel_sim as s
+import sys, threading, _vistrel_sim as s
+from vistrel import _vistrel
 reports = []
 sys.unraisablehook = lambda r: reports.append((type(r.exc_value).__name__, str(r.exc_value)))
 c = _vistrel.Capturer()
