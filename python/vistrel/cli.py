@@ -168,22 +168,28 @@ class Encoder:
     def run(self) -> None:
         last_report = time.monotonic()
         while True:
-            item = self.items.get()
-            if item is None:
-                break
-            if self.error is not None:
-                continue  # drain, so the capture side never blocks on a dead encoder
-            image, slot, arrived = item
             try:
-                self.video.write(image, slot)
-            except BaseException as error:
-                self.error = error
-                continue
-            if arrived - slot / self.fps > 1.0 / self.fps:
-                self.late += 1
+                item = self.items.get(timeout=0.25)
+            except queue.Empty:
+                pass  # nothing yet (a still desktop): report all the same
+            else:
+                if item is None:
+                    break
+                self.encode(*item)
             if time.monotonic() - last_report >= 1.0:
                 last_report = time.monotonic()
                 self.report()
+
+    def encode(self, image: NDArray[np.uint8], slot: int, arrived: float) -> None:
+        if self.error is not None:
+            return  # drain after an error, so that the capture never blocks on the queue
+        try:
+            self.video.write(image, slot)
+        except BaseException as error:
+            self.error = error
+            return
+        if arrived - slot / self.fps > 1.0 / self.fps:
+            self.late += 1
 
     def finish(self) -> None:
         """Waits for the queued slots and closes the file, playable whatever came before."""

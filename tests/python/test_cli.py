@@ -139,9 +139,17 @@ def test_record_stopped_with_ctrl_c(tmp_path):
     process = subprocess.Popen([sys.executable, "-m", "vistrel", "record", "-o", str(clip), "--fps", "10",
                                 "--seconds", "60", "--region", "0,0,64,64"],
                                stderr=subprocess.PIPE, text=True, env=env)
-    time.sleep(2.5)
+    # Interrupt once it records (its first progress report), however slowly it started.
+    seen = ""
+    while " frames " not in seen:
+        char = process.stderr.read(1)
+        if not char:
+            break
+        seen += char
+    time.sleep(0.5)
     process.send_signal(signal.SIGINT)
     _, err = process.communicate(timeout=60)
+    err = seen + err
     assert process.returncode == 130, err
     frames, duration, _ = decoded(clip)
     assert 5 <= len(frames) < 60, err
