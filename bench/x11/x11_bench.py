@@ -16,7 +16,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "x11"))
 
-import _vistrel  # noqa: E402
+from vistrel import _vistrel  # noqa: E402
 from painter import Painter  # noqa: E402
 from xservers import start_xvfb  # noqa: E402
 

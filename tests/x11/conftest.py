@@ -7,7 +7,7 @@ import pytest
 # The reference pixel work is shared with the simulated machine's suite.
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "python"))
 
-import _vistrel  # noqa: E402
+from vistrel import _vistrel  # noqa: E402
 from painter import Canvas, Painter  # noqa: E402
 from xservers import start_dummy_xorg, start_xvfb  # noqa: E402
 

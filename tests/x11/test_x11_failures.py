@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from conftest import own_segments
 from painter import Painter
 
@@ -53,7 +53,7 @@ def test_server_killed_mid_capture(own_xvfb):
 
 
 HIDDEN_IMPORT = """
-import _vistrel
+from vistrel import _vistrel
 try:
     _vistrel.list_outputs()
 except _vistrel.CaptureError as e:

@@ -6,7 +6,7 @@ import time
 import numpy as np
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from painter import Painter
 
 

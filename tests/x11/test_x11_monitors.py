@@ -2,7 +2,7 @@
 import numpy as np
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from painter import Canvas, Painter
 from xservers import xrandr
 

@@ -8,7 +8,7 @@ import sys
 import numpy as np
 import pytest
 
-import _vistrel
+from vistrel import _vistrel
 from painter import Canvas, Painter
 from pixels import to_layout
 from xservers import start_xvfb
@@ -92,7 +92,8 @@ def test_without_mit_shm_get_image_gives_the_same_bytes(monkeypatch):
 
 
 NAMESPACE_GRAB = """
-import sys, numpy as np, _vistrel
+import sys, numpy as np
+from vistrel import _vistrel
 sys.path.insert(0, {here!r})
 from painter import Canvas, Painter
 canvas = Canvas(Painter(None), 1920, 1080, seed=9)
