@@ -1,8 +1,6 @@
 // os services on Windows: kernel32, user32 and COM error information.
 #include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "platform/os.h"
 #include "platform/thread_body.h"
@@ -105,7 +103,19 @@ Instant now() {
     return {ticks / frequency, static_cast<std::uint32_t>((ticks % frequency) * 1000000000u / frequency)};
 }
 
-void sleep_for_ns(std::uint64_t nanoseconds) { std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds)); }
+// Sleep() counts whole milliseconds and the runtime's sleep_for truncates to them, so a
+// wait could end before its time; sleep rounded-up milliseconds until the clock says so.
+void sleep_for_ns(std::uint64_t nanoseconds) {
+    const Instant start = now();
+    const std::uint64_t deadline_ns = start.nanos + nanoseconds;
+    const Instant deadline{start.seconds + deadline_ns / 1000000000u,
+                           static_cast<std::uint32_t>(deadline_ns % 1000000000u)};
+    for (Instant t = now(); t < deadline; t = now()) {
+        const std::uint64_t left = (deadline.seconds - t.seconds) * 1000000000u + deadline.nanos - t.nanos;
+        const std::uint64_t ms = (left + 999999u) / 1000000u;
+        Sleep(ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms));
+    }
+}
 
 std::unique_ptr<AutoResetEvent> AutoResetEvent::create() {
     HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -123,19 +133,13 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
     auto shared = std::make_shared<ThreadBody>();
     shared->body = std::move(body);
     void* argument = thread_argument(shared);
-    HANDLE handle = CreateThread(nullptr, 2u << 20, &Win32Thread::run, argument, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                 nullptr);
+    HANDLE handle =
+        CreateThread(nullptr, 2u << 20, &Win32Thread::run, argument, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!handle) {
         drop_thread_argument(argument);
         return nullptr;
     }
     return std::make_unique<Win32Thread>(handle, std::move(shared));
-}
-
-ComPtr<IErrorInfo> take_error_info() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) != S_OK) info.reset();
-    return info;
 }
 
 void discard_last_error() { (void)GetLastError(); }
