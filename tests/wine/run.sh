@@ -21,7 +21,9 @@ first_of() {
 wine=$(first_of /usr/lib/wine/wine64 /usr/lib/wine/wine wine64 wine)
 wineserver=$(first_of /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wineserver64 wineserver)
 
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts, and no crash debugger: it would wait for ever, so a crash
+# ends the executable with its exception code instead.
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 scratch=$(mktemp -d)
 xvfb_pid=
 
@@ -41,12 +43,17 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Runs one executable under Wine, its output with Unix line ends; fails when it does.
+# Runs one executable under Wine and prints its output with Unix line ends; fails when
+# it does, crashes or hangs. In the background, so that a signal ends the run at once.
 run() {
     local exe=$build/$1.exe
     shift
     echo "== $(basename "$exe") $*"
-    "$wine" "$exe" "$@" 2>&1 | tr -d '\r' | tee "$scratch/last.log"
+    local status=0
+    timeout -k 10 900 "$wine" "$exe" "$@" >"$scratch/last.raw" 2>&1 &
+    wait $! || status=$?
+    tr -d '\r' <"$scratch/last.raw" | tee "$scratch/last.log"
+    return "$status"
 }
 
 # Without a display the factory fails; the case skips itself when a display exists, so
