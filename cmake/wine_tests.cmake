@@ -28,10 +28,6 @@ elseif(VISTREL_PROVIDER STREQUAL "sim")
   if(NOT VISTREL_SHIM)
     message(FATAL_ERROR "the simulated machine on Windows needs VISTREL_SHIM=ON")
   endif()
-  # The os layer speaks to kernel32 through the SDK even here; only plain types cross
-  # between it and the shim-built rest.
-  set_source_files_properties(platform/windows/os_win32.cpp DIRECTORY platform
-    PROPERTIES COMPILE_OPTIONS -UVISTREL_SHIM)
   vistrel_wine_test(vistrel_sim_tests
     tests/cpp/convert_test.cpp
     tests/cpp/cursor_test.cpp

@@ -1,4 +1,8 @@
-// os services on Windows: kernel32, user32 and COM error information.
+// os services on Windows: kernel32 and user32.
+// Always against the SDK, even in a build whose other sources use the shim (the
+// simulated machine built for Windows): only plain types cross this file's interface.
+#undef VISTREL_SHIM
+
 #include <atomic>
 #include <string>
 
