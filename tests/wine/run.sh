@@ -78,10 +78,10 @@ display=$(head -n1 "$scratch/display")
 [ -n "$display" ] || { echo "Xvfb gave no display" >&2; exit 1; }
 export DISPLAY=":$display"
 
-run windows/vistrel_os_tests
+run windows/vistrel_os_tests --gtest_brief=1
 wine_lateness=$(grep '^timer lateness' "$scratch/last.log" || true)
-run windows/vistrel_dxgi_tests --gtest_filter='-WithoutDisplay.*'
-run sim/vistrel_sim_tests
+run windows/vistrel_dxgi_tests --gtest_brief=1 --gtest_filter='-WithoutDisplay.*'
+run sim/vistrel_sim_tests --gtest_brief=1
 
 if [ -n "$linux_tests" ] && [ -x "$linux_tests" ]; then
     linux_lateness=$("$linux_tests" --gtest_filter='OsTimer.NeverEarly*' | grep '^timer lateness' || true)
