@@ -10,7 +10,7 @@ namespace vistrel {
 
 template <class T>
 const IID& iid_of() {
-#ifdef _WIN32
+#ifdef VISTREL_WINDOWS_SDK
     return __uuidof(T);
 #else
     return T::kIid;

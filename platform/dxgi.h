@@ -1,8 +1,10 @@
 // What the core includes for the Windows names it calls: the SDK on Windows, the
-// shim declarations of the same names everywhere else.
+// shim declarations of the same names everywhere else, and on Windows too when
+// VISTREL_SHIM is defined (the simulated machine built for Windows).
 #pragma once
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(VISTREL_SHIM)
+#define VISTREL_WINDOWS_SDK 1
 #include "platform/windows/sdk.h"
 #else
 #include "platform/shim/windows_types.h"

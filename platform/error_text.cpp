@@ -1,5 +1,6 @@
-// The platform-independent half of system_message_text: the COM error-information
-// branch. Only the fallback to the system's own text differs per platform.
+// The platform-independent half of the message texts: taking the thread's COM error
+// information and reading its description. Only the fallback to the system's own text
+// differs per platform.
 #include <optional>
 #include <string>
 
@@ -50,6 +51,14 @@ std::optional<std::u16string> error_info_description(IErrorInfo* info) {
 }
 
 }  // namespace
+
+// GetErrorInfo is the COM surface's (the SDK's or the provider's), so this is the same
+// on every platform.
+ComPtr<IErrorInfo> take_error_info() {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) != S_OK) info.reset();
+    return info;
+}
 
 std::string system_message_text(HRESULT code, IErrorInfo* error_info) {
     if (error_info) {

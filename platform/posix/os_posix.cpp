@@ -1,5 +1,11 @@
 // os services on non-Windows systems: POSIX primitives, with the test hooks consulted
 // for the calls that a test can make fail.
+#ifdef _WIN32
+// mingw's pthreads accept only CLOCK_REALTIME in clock_nanosleep: every timer wait here
+// would fail at once. Windows builds use os_win32.cpp.
+#error "os_posix.cpp is not for Windows builds"
+#endif
+
 #include <pthread.h>
 #include <time.h>
 
@@ -168,12 +174,6 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
     auto thread = std::make_unique<PosixThread>(std::move(body));
     if (!thread->launch()) return nullptr;
     return thread;
-}
-
-ComPtr<IErrorInfo> take_error_info() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) != S_OK) info.reset();
-    return info;
 }
 
 void discard_last_error() {}

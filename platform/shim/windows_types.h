@@ -5,7 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#ifdef _WIN32
+// The SDK's own type (LONG is `long` there), so that shim-built objects link with the
+// SDK-built os layer.
+using HRESULT = long;
+#else
 using HRESULT = std::int32_t;
+#endif
 using BOOL = int;
 using UINT = unsigned int;
 using ULONG = std::uint32_t;

@@ -1,8 +1,10 @@
-// os services on Windows: kernel32, user32 and COM error information.
+// os services on Windows: kernel32 and user32.
+// Always against the SDK, even in a build whose other sources use the shim (the
+// simulated machine built for Windows): only plain types cross this file's interface.
+#undef VISTREL_SHIM
+
 #include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "platform/os.h"
 #include "platform/thread_body.h"
@@ -105,7 +107,19 @@ Instant now() {
     return {ticks / frequency, static_cast<std::uint32_t>((ticks % frequency) * 1000000000u / frequency)};
 }
 
-void sleep_for_ns(std::uint64_t nanoseconds) { std::this_thread::sleep_for(std::chrono::nanoseconds(nanoseconds)); }
+// Sleep() counts whole milliseconds and the runtime's sleep_for truncates to them, so a
+// wait could end before its time; sleep rounded-up milliseconds until the clock says so.
+void sleep_for_ns(std::uint64_t nanoseconds) {
+    const Instant start = now();
+    const std::uint64_t deadline_ns = start.nanos + nanoseconds;
+    const Instant deadline{start.seconds + deadline_ns / 1000000000u,
+                           static_cast<std::uint32_t>(deadline_ns % 1000000000u)};
+    for (Instant t = now(); t < deadline; t = now()) {
+        const std::uint64_t left = (deadline.seconds - t.seconds) * 1000000000u + deadline.nanos - t.nanos;
+        const std::uint64_t ms = (left + 999999u) / 1000000u;
+        Sleep(ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms));
+    }
+}
 
 std::unique_ptr<AutoResetEvent> AutoResetEvent::create() {
     HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -130,12 +144,6 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
         return nullptr;
     }
     return std::make_unique<Win32Thread>(handle, std::move(shared));
-}
-
-ComPtr<IErrorInfo> take_error_info() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) != S_OK) info.reset();
-    return info;
 }
 
 void discard_last_error() { (void)GetLastError(); }

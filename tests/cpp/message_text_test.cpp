@@ -2,6 +2,7 @@
 #include "platform/os.h"
 #include "platform/sim/error_info.h"
 #include "tests/cpp/sim_test.h"
+#include "tests/cpp/under_wine.h"
 
 namespace vistrel {
 namespace {
@@ -15,15 +16,24 @@ std::string text_with(std::optional<std::u16string> description, std::optional<s
 // Every string and interface the lookup touched is released again.
 using MessageText = test::SimTest;
 
+// Windows' English text, or Wine's where the tests run under Wine (it has other texts,
+// and none for some codes).
+std::string system_text(const char* windows, const char* wine) { return test::under_wine() ? wine : windows; }
+
 TEST_F(MessageText, SystemTextWithoutErrorInformation) {
-    EXPECT_EQ(os::system_message_text(E_INVALIDARG, nullptr), "The parameter is incorrect.");
-    EXPECT_EQ(os::system_message_text(E_POINTER, nullptr), "Invalid pointer");
-    EXPECT_EQ(os::system_message_text(S_OK, nullptr), "The operation completed successfully.");
+    EXPECT_EQ(os::system_message_text(E_INVALIDARG, nullptr),
+              system_text("The parameter is incorrect.", "Invalid parameter."));
+    EXPECT_EQ(os::system_message_text(E_POINTER, nullptr), system_text("Invalid pointer", ""));
+    EXPECT_EQ(os::system_message_text(S_OK, nullptr), system_text("The operation completed successfully.", "Success."));
     EXPECT_EQ(os::system_message_text(static_cast<HRESULT>(0x8ABCDEF0u), nullptr), "");
     // Inner line breaks stay; only the trailing ones go.
     std::string reset = os::system_message_text(DXGI_ERROR_DEVICE_RESET, nullptr);
-    EXPECT_NE(reset.find("commands.\r\nThe calling"), std::string::npos);
-    EXPECT_EQ(reset.back(), '.');
+    if (test::under_wine()) {
+        EXPECT_EQ(reset, "");
+    } else {
+        EXPECT_NE(reset.find("commands.\r\nThe calling"), std::string::npos);
+        EXPECT_EQ(reset.back(), '.');
+    }
 }
 
 TEST_F(MessageText, DescriptionIsPreferredAndStripped) {
@@ -46,7 +56,7 @@ TEST_F(MessageText, AbsentDescriptionGivesEmptyText) {
 TEST_F(MessageText, UnpairedSurrogateFallsBackToSystemText) {
     std::u16string broken = u"bad ";
     broken.push_back(static_cast<char16_t>(0xD800));
-    EXPECT_EQ(text_with(broken, std::nullopt), "The parameter is incorrect.");
+    EXPECT_EQ(text_with(broken, std::nullopt), system_text("The parameter is incorrect.", "Invalid parameter."));
     EXPECT_EQ(text_with(broken, std::nullopt, static_cast<HRESULT>(0x8ABCDEF0u)), "");
 }
 
