@@ -5,6 +5,10 @@
 
 #include <new>
 
+#ifdef __GLIBCXX__
+#include <cxxabi.h>
+#endif
+
 #include "src/errors.h"
 
 namespace vistrel::py {
@@ -15,6 +19,10 @@ template <class Body, class R = decltype(std::declval<Body>()())>
 R guarded(Body&& body, R on_error) {
     try {
         return body();
+#ifdef __GLIBCXX__
+    } catch (abi::__forced_unwind&) {
+        throw;  // a daemon thread ended by the finalising interpreter: swallowing it aborts
+#endif
     } catch (const PythonErrorSet&) {
         // already set
     } catch (const InternalFault& fault) {

@@ -6,12 +6,14 @@
 namespace vistrel::py {
 
 // Releases the lock for the scope: for waits and pixel work that touch no Python object.
+// Taking the lock back after the interpreter began to finalise ends a daemon thread with a
+// forced unwind, which must pass through this destructor rather than terminate the process.
 class ReleaseGil {
 public:
     ReleaseGil() : state_(PyEval_SaveThread()) {}
     ReleaseGil(const ReleaseGil&) = delete;
     ReleaseGil& operator=(const ReleaseGil&) = delete;
-    ~ReleaseGil() { PyEval_RestoreThread(state_); }
+    ~ReleaseGil() noexcept(false) { PyEval_RestoreThread(state_); }
 
 private:
     PyThreadState* state_;

@@ -41,6 +41,30 @@ def test_interpreter_exit_with_a_running_capture_thread(how, state):
         run_script("c = _vistrel.Capturer()\n" + THREAD_STATES[state] + begin + "print('end')\n")
 
 
+DAEMON_WAITS = {
+    "frames": "next(c.frames(30, timeout_ms=10000))",
+    "get_latest_frame": "(c.start(0), c.get_latest_frame())",
+    "grab": "c.grab(timeout_ms=10000)",
+}
+
+
+@needs_sim
+@pytest.mark.parametrize("wait", sorted(DAEMON_WAITS))
+def test_interpreter_exit_with_a_daemon_thread_in_a_wait(wait):
+    # The finalising interpreter ends a daemon thread as it takes the lock back.
+    run_script(f"""
+import threading, time
+started = threading.Event()
+def wait():
+    c = _vistrel.Capturer()
+    started.set()
+    {DAEMON_WAITS[wait]}
+threading.Thread(target=wait, daemon=True).start()
+started.wait()
+time.sleep(0.2)
+""")
+
+
 # --- a session reopened at another size --------------------------------------------------------
 
 def test_reopened_session_at_a_new_size(sim):
