@@ -107,6 +107,14 @@ void leave_error_info(const std::optional<Fault>& fault) {
     }
 }
 
+// Tests may place the pointer anywhere in 32 bits; the sum wraps as the 32-bit
+// arithmetic that reads it back does (position = screen - hot spot - origin), instead of
+// overflowing.
+std::int32_t wrapping_sum(std::int32_t a, std::int32_t b, std::int32_t c) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b) +
+                                     static_cast<std::uint32_t>(c));
+}
+
 }  // namespace
 
 Machine::Machine(MachineConfig machine_config) : config(std::move(machine_config)) {
@@ -240,8 +248,8 @@ std::int64_t present(std::uint32_t adapter, std::uint32_t output, const std::vec
             std::lock_guard lock(state->mutex);
             const std::int32_t hot_x = state->shape ? state->shape->hotspot_x : 0;
             const std::int32_t hot_y = state->shape ? state->shape->hotspot_y : 0;
-            system.x = state->config.origin_x + state->pointer_x + hot_x;
-            system.y = state->config.origin_y + state->pointer_y + hot_y;
+            system.x = wrapping_sum(state->config.origin_x, state->pointer_x, hot_x);
+            system.y = wrapping_sum(state->config.origin_y, state->pointer_y, hot_y);
             system.flags = state->pointer_visible ? 1 : 0;
         }
         std::shared_ptr<Machine> m = current_machine();

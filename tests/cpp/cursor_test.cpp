@@ -1,4 +1,5 @@
 // The pointer: tracking from frames and drawing into packed BGRA rows.
+#include <cstdint>
 #include <cstring>
 
 #include "duplication/cursor.h"
@@ -225,6 +226,20 @@ TEST_F(CursorTrackingTest, SystemPositionIsMadeOutputRelative) {
     next_frame(nullptr, true);
     EXPECT_EQ(session_->cursor.position_x, 2000 - 3 - 1920);
     EXPECT_EQ(session_->cursor.position_y, 50 - 4 + 100);
+}
+
+TEST_F(CursorTrackingTest, PositionAtTheEdgeOf32BitsSurvivesTheRoundTrip) {
+    sim::MachineConfig machine = sim::MachineConfig::default_machine();
+    machine.adapters[0].outputs[0].origin_x = 100;
+    open(machine);
+    sim::PointerUpdate pointer;
+    pointer.shape = sim::PointerShape{2, 8, 8, 32, 7, 9, std::vector<std::uint8_t>(256, 0)};
+    pointer.x = INT32_MAX - 3;  // plus hot spot and origin: past 32 bits
+    pointer.y = INT32_MAX;
+    next_frame(&pointer, false);
+    next_frame(nullptr, true);  // a new image without a mouse update asks the system
+    EXPECT_EQ(session_->cursor.position_x, INT32_MAX - 3);
+    EXPECT_EQ(session_->cursor.position_y, INT32_MAX);
 }
 
 TEST_F(CursorTrackingTest, FailedShapeFetchKeepsTheOldShape) {
