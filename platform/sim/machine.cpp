@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <mutex>
 
@@ -64,12 +65,20 @@ struct State {
     std::mutex mutex;
     std::shared_ptr<Machine> machine = std::make_shared<Machine>(MachineConfig::default_machine());
     std::map<std::string, Fault, std::less<>> faults;
-    std::vector<std::string> trace;
+    // The last kTraceLimit calls, oldest first.
+    std::deque<std::string> trace;
 };
 
+// Threads the module leaked at exit (a capture thread nobody stopped, a presenter) may
+// still call in while static destructors run, so the state is never destroyed.
 State& state() {
-    static State s;
+    static State& s = *new State;
     return s;
+}
+
+void append_trace(State& s, std::string_view operation) {
+    if (s.trace.size() == kTraceLimit) s.trace.pop_front();
+    s.trace.emplace_back(operation);
 }
 
 std::atomic<long> g_live{0};
@@ -184,7 +193,7 @@ void clear_faults() {
 std::vector<std::string> trace(bool clear) {
     State& s = state();
     std::lock_guard lock(s.mutex);
-    std::vector<std::string> out = s.trace;
+    std::vector<std::string> out(s.trace.begin(), s.trace.end());
     if (clear) s.trace.clear();
     return out;
 }
@@ -194,7 +203,7 @@ long live_objects() { return g_live.load(); }
 void record(const std::string& operation) {
     State& s = state();
     std::lock_guard lock(s.mutex);
-    s.trace.push_back(operation);
+    append_trace(s, operation);
 }
 
 CallResult enter(const char* operation) {
@@ -204,7 +213,7 @@ CallResult enter(const char* operation) {
     {
         State& s = state();
         std::lock_guard lock(s.mutex);
-        s.trace.emplace_back(operation);
+        append_trace(s, operation);
         result = due_fault(s, operation, fault);
     }
     // Outside the lock: the error information is itself a counted object.

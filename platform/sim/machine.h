@@ -3,6 +3,7 @@
 // One machine per process, shared by _vistrel and _vistrel_sim through this library.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -63,6 +64,9 @@ void clear_faults();
 // Every operation name that can be made to fail, sorted.
 const std::vector<std::string_view>& failable_operations();
 
+// The calls made since the last clear, oldest first. Only the last kTraceLimit are kept,
+// so a process that never reads the trace (a soak, a demo) does not grow with it.
+constexpr std::size_t kTraceLimit = 16384;
 std::vector<std::string> trace(bool clear);
 long live_objects();
 

@@ -15,8 +15,9 @@ struct HandleTable {
     std::uintptr_t next = 0x1F4;
 };
 
+// Never destroyed: leaked threads may still close handles while the process exits.
 HandleTable& table() {
-    static HandleTable t;
+    static HandleTable& t = *new HandleTable;
     return t;
 }
 
