@@ -32,8 +32,9 @@ for target in "$@"; do
   if [ "$mode" = keep ] && [ $status = 0 ]; then
     # Keep the committed corpus small: only inputs that add coverage stay.
     mkdir -p "$scratch/min"
-    "$build/$target" -merge=1 "$scratch/min" "$corpus" >/dev/null 2>&1
-    rm -f "$corpus"/* && cp "$scratch/min"/* "$corpus"/ 2>/dev/null || true
+    if "$build/$target" -merge=1 "$scratch/min" "$corpus" >"$scratch/merge.log" 2>&1 && [ -n "$(ls "$scratch/min")" ]; then
+      rm -f "$corpus"/* && cp "$scratch/min"/* "$corpus"/
+    fi
     echo "fuzz $target: corpus $(ls "$corpus" | wc -l) inputs"
   fi
   rm -rf "$scratch"
