@@ -84,7 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     composite_cursor(window.data(), window.size(), ww, wh, origin_x + wx, origin_y + wy, c);
     for (std::int32_t y = 0; y < wh; ++y)
         for (std::int32_t x = 0; x < ww * 4; ++x)
-            if (window[std::size_t(y) * ww * 4 + x] != image[(std::size_t(y + wy) * width + wx) * 4 + x])
-                std::abort();
+            if (window[std::size_t(y) * ww * 4 + x] != image[(std::size_t(y + wy) * width + wx) * 4 + x]) std::abort();
     return 0;
 }

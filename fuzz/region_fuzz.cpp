@@ -69,13 +69,15 @@ Ref item(fuzz::Input& in, std::optional<Wide>& value) {
             value = n;
             return Ref::steal(PyObject_CallFunctionObjArgs(helper("Index"), number.get(), nullptr));
         }
-        case 5: return Ref::steal(PyObject_CallFunctionObjArgs(helper("Failing"), nullptr));
+        case 5:
+            return Ref::steal(PyObject_CallFunctionObjArgs(helper("Failing"), nullptr));
         case 6: {
             // __index__ answering something that is not an int.
             Ref text = py::str("7");
             return Ref::steal(PyObject_CallFunctionObjArgs(helper("Index"), text.get(), nullptr));
         }
-        default: return Ref::steal(PyFloat_FromDouble(static_cast<double>(in.take<std::int32_t>())));
+        default:
+            return Ref::steal(PyFloat_FromDouble(static_cast<double>(in.take<std::int32_t>())));
     }
 }
 

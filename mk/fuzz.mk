@@ -15,8 +15,8 @@ DEB_PACKAGES += clang $(if $(CLANG_MAJOR),libclang-rt-$(CLANG_MAJOR)-dev)
 .PHONY: fuzz fuzz-smoke fuzz-build
 
 fuzz-build: deps
-	@test -f build-fuzz/build.ninja || CXX=clang++ $(CMAKE) -S fuzz -B build-fuzz -G Ninja \
-	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@test -f build-fuzz/build.ninja || $(CMAKE) -S fuzz -B build-fuzz -G Ninja \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build build-fuzz -j $(JOBS)
 
 fuzz-smoke: fuzz-build
