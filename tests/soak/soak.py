@@ -97,9 +97,14 @@ class Soak:
             output = i % len(OUTPUTS)
             self.present(output)
             fmt = FORMATS[(i // len(OUTPUTS)) % len(FORMATS)]
-            frame = capturers[output].grab(timeout_ms=1000, fmt=fmt, region=random_region(self.rng, output))
+            region = random_region(self.rng, output)
+            frame = capturers[output].grab(timeout_ms=1000, fmt=fmt, region=region)
             if frame is None:
                 raise RuntimeError("grab after a present returned no frame")
+            w, h, _ = OUTPUTS[output]
+            left, top, right, bottom = region or (0, 0, w, h)
+            if frame.shape[:2] != (bottom - top, right - left):
+                raise RuntimeError(f"grab of {region} gave an array of shape {frame.shape}")
 
         # A longer warm-up here: the call trace fills up to its limit in the first grabs.
         self.phase("grab (layouts, regions)", 10000, grab, warm_up_share=0.2)
