@@ -52,10 +52,10 @@ public:
 class PosixEvent final : public AutoResetEvent {
 public:
     void set() override {
-        {
-            std::lock_guard lock(mutex_);
-            signalled_ = true;
-        }
+        // Notified under the lock: a waiter that sees the signal may destroy the event at
+        // once, and must not do so while this call still uses the condition variable.
+        std::lock_guard lock(mutex_);
+        signalled_ = true;
         changed_.notify_one();
     }
     void wait(std::uint32_t milliseconds) override {
