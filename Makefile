@@ -82,7 +82,7 @@ format-check: deps
 	$(VENV_BIN)/clang-format --dry-run --Werror $(FORMAT_FILES)
 
 # No file of a lower layer includes a higher one (the build runs the same check).
-layering:
+layering: deps
 	$(PYTHON) cmake/check_layers.py .
 
 # Each topic's targets live in mk/<topic>.mk and add their gate step to TEST_STEPS.
