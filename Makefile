@@ -86,7 +86,7 @@ layering: deps
 	$(PYTHON) cmake/check_layers.py .
 
 # Each topic's targets live in mk/<topic>.mk and add their gate step to TEST_STEPS.
-TEST_STEPS := layering ctest sanitize pytest pytest-debian win product
+TEST_STEPS := format-check layering ctest sanitize pytest pytest-debian win product
 -include mk/*.mk
 
 test: $(TEST_STEPS)

@@ -36,8 +36,8 @@ void convert(benchmark::State& state, Size size, PixelFormat format, Isa isa) {
     std::vector<std::uint8_t> source = desktop(size);
     std::vector<std::uint8_t> destination(std::size_t{size.width} * size.height * channel_count(format), 1);
     for (auto _ : state) {
-        convert_bgra_with(isa, format, source.data(), source.size(), destination.data(), destination.size(),
-                          size.width, size.height);
+        convert_bgra_with(isa, format, source.data(), source.size(), destination.data(), destination.size(), size.width,
+                          size.height);
         benchmark::DoNotOptimize(destination.data());
         benchmark::ClobberMemory();
     }

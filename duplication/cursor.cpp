@@ -17,10 +17,13 @@ bool shape_fits_buffer(const CursorState& c) {
     const std::uint64_t pitch = c.shape_pitch, height = c.shape_height, width = c.shape_width;
     const std::uint64_t length = c.shape->size();
     switch (c.shape_type) {
-        case kMonochrome: return pitch * 8 >= width && pitch * height * 2 <= length;
+        case kMonochrome:
+            return pitch * 8 >= width && pitch * height * 2 <= length;
         case kColor:
-        case kMaskedColor: return pitch >= width * 4 && pitch * height <= length;
-        default: return false;
+        case kMaskedColor:
+            return pitch >= width * 4 && pitch * height <= length;
+        default:
+            return false;
     }
 }
 
@@ -115,9 +118,9 @@ void composite_cursor(std::uint8_t* destination, std::size_t destination_length,
                     const unsigned alpha = s[3];
                     if (alpha == 0) continue;
                     for (int k = 0; k < 3; ++k) {
-                        d[k] = alpha == 255 ? s[k]
-                                            : static_cast<std::uint8_t>((s[k] * alpha + d[k] * (255u - alpha) + 127u) /
-                                                                        255u);
+                        d[k] = alpha == 255
+                                   ? s[k]
+                                   : static_cast<std::uint8_t>((s[k] * alpha + d[k] * (255u - alpha) + 127u) / 255u);
                     }
                 }
                 break;
@@ -131,7 +134,8 @@ void composite_cursor(std::uint8_t* destination, std::size_t destination_length,
                 }
                 break;
             }
-            default: return;
+            default:
+                return;
         }
     }
 }

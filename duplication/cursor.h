@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/com_ptr.h"
 #include "duplication/failure.h"
+#include "platform/com_ptr.h"
 
 namespace vistrel {
 
@@ -16,7 +16,7 @@ struct CursorState {
     // The shape as the platform delivered it; absent until the first shape arrives.
     // Type, size, pitch and hot spot always describe the buffer that is present.
     std::optional<std::vector<std::uint8_t>> shape;
-    std::uint32_t shape_type = 0;    // 1 monochrome, 2 color, 4 masked color
+    std::uint32_t shape_type = 0;  // 1 monochrome, 2 color, 4 masked color
     std::uint32_t shape_width = 0;
     std::uint32_t shape_height = 0;  // one mask's height for monochrome
     std::uint32_t shape_pitch = 0;

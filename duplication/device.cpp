@@ -4,8 +4,8 @@
 #include <string>
 
 #include "duplication/dpi_awareness.h"
-#include "duplication/frame.h"
 #include "duplication/failed_call.h"
+#include "duplication/frame.h"
 #include "platform/os.h"
 
 namespace vistrel {

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "duplication/cursor.h"
+#include "duplication/failure.h"
 #include "platform/com_ptr.h"
 #include "platform/os.h"
-#include "duplication/failure.h"
 
 namespace vistrel {
 
@@ -68,8 +68,7 @@ struct DuplicationSession {
 
     // Opens a session on adapter `device_index`, output `output_index`, and warms it up
     // with two 50 ms acquisitions. On failure nothing obtained survives.
-    static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index,
-                                           bool cursor_enabled);
+    static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index, bool cursor_enabled);
 };
 
 // The description of the session's frame textures (width x height BGRA, default usage,

@@ -9,9 +9,7 @@
 #include "platform/utf16.h"
 
 namespace vistrel {
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 Result<std::vector<AdapterEntry>> walk_adapters(WalkOptions options) {
     ensure_dpi_awareness();
@@ -71,8 +69,8 @@ std::string device_info_line(std::uint32_t adapter_index, const DXGI_ADAPTER_DES
 
 std::string output_info_line(std::uint32_t adapter_index, std::uint32_t output_index, const DXGI_OUTPUT_DESC& desc) {
     char text[160];
-    std::snprintf(text, sizeof text, "Device[%" PRIu32 "] Output[%" PRIu32 "]: Res:(%" PRId32 ", %" PRId32
-                  ") Rot:%d Primary:%s\n",
+    std::snprintf(text, sizeof text,
+                  "Device[%" PRIu32 "] Output[%" PRIu32 "]: Res:(%" PRId32 ", %" PRId32 ") Rot:%d Primary:%s\n",
                   adapter_index, output_index, static_cast<std::int32_t>(output_width(desc)),
                   static_cast<std::int32_t>(output_height(desc)), static_cast<int>(desc.Rotation),
                   desc.AttachedToDesktop ? "true" : "false");

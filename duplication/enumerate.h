@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dxgi.h"
 #include "duplication/failure.h"
+#include "platform/dxgi.h"
 
 namespace vistrel {
 

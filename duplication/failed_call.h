@@ -2,8 +2,8 @@
 // thread holds right after the call.
 #pragma once
 
-#include "platform/os.h"
 #include "duplication/failure.h"
+#include "platform/os.h"
 
 namespace vistrel {
 

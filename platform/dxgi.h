@@ -7,10 +7,13 @@
 #define VISTREL_WINDOWS_SDK 1
 #include "platform/windows/sdk.h"
 #else
+// Each shim header builds on the ones before it.
+// clang-format off
 #include "platform/shim/windows_types.h"
 #include "platform/shim/unknown.h"
 #include "platform/shim/oleauto.h"
 #include "platform/shim/dxgi.h"
 #include "platform/shim/d3d11.h"
 #include "platform/shim/user32.h"
+// clang-format on
 #endif

@@ -34,12 +34,10 @@ private:
 // nullopt when there was no string at all.
 std::optional<std::u16string> error_info_description(IErrorInfo* info) {
     ComPtr<IRestrictedErrorInfo> restricted;
-    if (SUCCEEDED(info->QueryInterface(iid_of<IRestrictedErrorInfo>(), restricted.put_void())) &&
-        restricted) {
+    if (SUCCEEDED(info->QueryInterface(iid_of<IRestrictedErrorInfo>(), restricted.put_void())) && restricted) {
         OwnedBstr description, restricted_description, capability_sid;
         HRESULT error = S_OK;
-        if (SUCCEEDED(restricted->GetErrorDetails(description.put(), &error,
-                                                  restricted_description.put(),
+        if (SUCCEEDED(restricted->GetErrorDetails(description.put(), &error, restricted_description.put(),
                                                   capability_sid.put()))) {
             if (!restricted_description.empty()) return restricted_description.text();
             if (!description.empty()) return description.text();

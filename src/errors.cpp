@@ -25,12 +25,9 @@ struct ModuleClass {
     const char* name;
 };
 constexpr ModuleClass kModuleClassNames[kModuleClasses] = {
-    {ErrorClass::CaptureError, "_vistrel.CaptureError"},
-    {ErrorClass::DeviceError, "_vistrel.DeviceError"},
-    {ErrorClass::DuplicationError, "_vistrel.DuplicationError"},
-    {ErrorClass::AccessLost, "_vistrel.AccessLost"},
-    {ErrorClass::CaptureTimeout, "_vistrel.CaptureTimeout"},
-    {ErrorClass::InternalFault, "_vistrel.InternalFault"},
+    {ErrorClass::CaptureError, "_vistrel.CaptureError"},         {ErrorClass::DeviceError, "_vistrel.DeviceError"},
+    {ErrorClass::DuplicationError, "_vistrel.DuplicationError"}, {ErrorClass::AccessLost, "_vistrel.AccessLost"},
+    {ErrorClass::CaptureTimeout, "_vistrel.CaptureTimeout"},     {ErrorClass::InternalFault, "_vistrel.InternalFault"},
 };
 constexpr bool indexed_by_class() {
     for (std::size_t i = 0; i < kModuleClasses; ++i)
@@ -39,8 +36,7 @@ constexpr bool indexed_by_class() {
 }
 static_assert(indexed_by_class(), "the class table is indexed by ErrorClass");
 
-const char* const kInternalFaultDoc =
-    "An internal fault of _vistrel: a condition that correct use does not reach.";
+const char* const kInternalFaultDoc = "An internal fault of _vistrel: a condition that correct use does not reach.";
 
 PyObject* create_class(ErrorClass cls) {
     auto index = static_cast<std::size_t>(cls);
@@ -62,10 +58,14 @@ PyObject* create_class(ErrorClass cls) {
 
 PyObject* exception_class(ErrorClass cls) {
     switch (cls) {
-        case ErrorClass::RuntimeError: return PyExc_RuntimeError;
-        case ErrorClass::ValueError: return PyExc_ValueError;
-        case ErrorClass::TypeError: return PyExc_TypeError;
-        default: break;
+        case ErrorClass::RuntimeError:
+            return PyExc_RuntimeError;
+        case ErrorClass::ValueError:
+            return PyExc_ValueError;
+        case ErrorClass::TypeError:
+            return PyExc_TypeError;
+        default:
+            break;
     }
     ClassSlot& slot = g_classes[static_cast<std::size_t>(cls)];
     bool ready = slot.once.ensure([&] {
@@ -120,12 +120,16 @@ std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) {
 
 PendingError failure_to_exception(Failure failure) {
     switch (failure.kind()) {
-        case Failure::Kind::Closed: return {ErrorClass::RuntimeError, "Capturer is closed"};
+        case Failure::Kind::Closed:
+            return {ErrorClass::RuntimeError, "Capturer is closed"};
         case Failure::Kind::IteratorActive:
             return {ErrorClass::RuntimeError, "Capturer is busy: a frames() iterator is active"};
-        case Failure::Kind::Message: return {ErrorClass::ValueError, failure.text()};
-        case Failure::Kind::DeadlineExpired: return {ErrorClass::CaptureTimeout, "deadline expired"};
-        case Failure::Kind::Hresult: break;
+        case Failure::Kind::Message:
+            return {ErrorClass::ValueError, failure.text()};
+        case Failure::Kind::DeadlineExpired:
+            return {ErrorClass::CaptureTimeout, "deadline expired"};
+        case Failure::Kind::Hresult:
+            break;
     }
     const std::uint32_t code = failure.code();
     // The text is looked up before taking the lock: it may call into COM.

@@ -39,47 +39,55 @@ py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DX
 }
 
 PyObject* list_outputs(PyObject*, PyObject*) {
-    return py::guarded([]() -> PyObject* {
-        auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = true});
-        if (!adapters) return raise_failure(adapters.take_failure());
-        py::Ref list = py::Ref::steal(PyList_New(0));
-        if (!list) return raise_failure(python_failure());
-        for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
-            const AdapterEntry& adapter = adapters.value()[i];
-            for (std::uint32_t j = 0; j < adapter.outputs.size(); ++j) {
-                py::Ref dict = output_dict(i, j, adapter.desc, adapter.outputs[j]);
-                if (!dict || PyList_Append(list.get(), dict.get()) != 0) return raise_failure(python_failure());
+    return py::guarded(
+        []() -> PyObject* {
+            auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = true});
+            if (!adapters) return raise_failure(adapters.take_failure());
+            py::Ref list = py::Ref::steal(PyList_New(0));
+            if (!list) return raise_failure(python_failure());
+            for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
+                const AdapterEntry& adapter = adapters.value()[i];
+                for (std::uint32_t j = 0; j < adapter.outputs.size(); ++j) {
+                    py::Ref dict = output_dict(i, j, adapter.desc, adapter.outputs[j]);
+                    if (!dict || PyList_Append(list.get(), dict.get()) != 0) return raise_failure(python_failure());
+                }
             }
-        }
-        return list.release();
-    }, static_cast<PyObject*>(nullptr));
+            return list.release();
+        },
+        static_cast<PyObject*>(nullptr));
 }
 
 PyObject* device_info(PyObject*, PyObject*) {
-    return py::guarded([]() -> PyObject* {
-        auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = false});
-        if (!adapters) return raise_failure(adapters.take_failure());
-        std::string text;
-        for (std::uint32_t i = 0; i < adapters.value().size(); ++i) text += device_info_line(i, adapters.value()[i].desc);
-        py::Ref result = py::str(text);
-        if (!result) return raise_failure(python_failure());
-        return result.release();
-    }, static_cast<PyObject*>(nullptr));
+    return py::guarded(
+        []() -> PyObject* {
+            auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = false});
+            if (!adapters) return raise_failure(adapters.take_failure());
+            std::string text;
+            for (std::uint32_t i = 0; i < adapters.value().size(); ++i)
+                text += device_info_line(i, adapters.value()[i].desc);
+            py::Ref result = py::str(text);
+            if (!result) return raise_failure(python_failure());
+            return result.release();
+        },
+        static_cast<PyObject*>(nullptr));
 }
 
 PyObject* output_info(PyObject*, PyObject*) {
-    return py::guarded([]() -> PyObject* {
-        auto adapters = walk_adapters({.read_adapter_descriptions = false, .walk_outputs = true});
-        if (!adapters) return raise_failure(adapters.take_failure());
-        std::string text;
-        for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
-            const AdapterEntry& adapter = adapters.value()[i];
-            for (std::uint32_t j = 0; j < adapter.outputs.size(); ++j) text += output_info_line(i, j, adapter.outputs[j]);
-        }
-        py::Ref result = py::str(text);
-        if (!result) return raise_failure(python_failure());
-        return result.release();
-    }, static_cast<PyObject*>(nullptr));
+    return py::guarded(
+        []() -> PyObject* {
+            auto adapters = walk_adapters({.read_adapter_descriptions = false, .walk_outputs = true});
+            if (!adapters) return raise_failure(adapters.take_failure());
+            std::string text;
+            for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
+                const AdapterEntry& adapter = adapters.value()[i];
+                for (std::uint32_t j = 0; j < adapter.outputs.size(); ++j)
+                    text += output_info_line(i, j, adapter.outputs[j]);
+            }
+            py::Ref result = py::str(text);
+            if (!result) return raise_failure(python_failure());
+            return result.release();
+        },
+        static_cast<PyObject*>(nullptr));
 }
 
 PyMethodDef g_list_outputs = {"list_outputs", list_outputs, METH_NOARGS,
@@ -117,10 +125,12 @@ py::Ref module_function(PyObject* module, PyMethodDef* def) {
 }
 
 PyObject* stop_capture_threads(PyObject*, PyObject*) {
-    return py::guarded([]() -> PyObject* {
-        stop_all_capture_threads();
-        Py_RETURN_NONE;
-    }, static_cast<PyObject*>(nullptr));
+    return py::guarded(
+        []() -> PyObject* {
+            stop_all_capture_threads();
+            Py_RETURN_NONE;
+        },
+        static_cast<PyObject*>(nullptr));
 }
 
 // Not in the namespace: only atexit holds it.
@@ -137,23 +147,25 @@ int register_exit_hook(PyObject* module) {
 }
 
 int module_exec(PyObject* module) {
-    return py::guarded([module]() -> int {
-        if (register_exit_hook(module) != 0) return -1;
-        if (add_exported(module, "__version__", py::str(VISTREL_VERSION)) != 0) return -1;
-        if (add_exported(module, "Capturer", new_reference(capturer_type())) != 0) return -1;
-        if (add_exported(module, "FramesIter", new_reference(frames_iter_type())) != 0) return -1;
-        if (add_exported(module, "GpuTexture", new_reference(gpu_texture_type())) != 0) return -1;
-        const std::pair<const char*, ErrorClass> exceptions[] = {
-            {"CaptureError", ErrorClass::CaptureError},   {"DeviceError", ErrorClass::DeviceError},
-            {"DuplicationError", ErrorClass::DuplicationError}, {"AccessLost", ErrorClass::AccessLost},
-            {"CaptureTimeout", ErrorClass::CaptureTimeout},
-        };
-        for (const auto& [name, cls] : exceptions)
-            if (add_exported(module, name, new_reference(exception_class(cls))) != 0) return -1;
-        for (PyMethodDef* def : {&g_list_outputs, &g_device_info, &g_output_info})
-            if (add_exported(module, def->ml_name, module_function(module, def)) != 0) return -1;
-        return 0;
-    }, -1);
+    return py::guarded(
+        [module]() -> int {
+            if (register_exit_hook(module) != 0) return -1;
+            if (add_exported(module, "__version__", py::str(VISTREL_VERSION)) != 0) return -1;
+            if (add_exported(module, "Capturer", new_reference(capturer_type())) != 0) return -1;
+            if (add_exported(module, "FramesIter", new_reference(frames_iter_type())) != 0) return -1;
+            if (add_exported(module, "GpuTexture", new_reference(gpu_texture_type())) != 0) return -1;
+            const std::pair<const char*, ErrorClass> exceptions[] = {
+                {"CaptureError", ErrorClass::CaptureError},         {"DeviceError", ErrorClass::DeviceError},
+                {"DuplicationError", ErrorClass::DuplicationError}, {"AccessLost", ErrorClass::AccessLost},
+                {"CaptureTimeout", ErrorClass::CaptureTimeout},
+            };
+            for (const auto& [name, cls] : exceptions)
+                if (add_exported(module, name, new_reference(exception_class(cls))) != 0) return -1;
+            for (PyMethodDef* def : {&g_list_outputs, &g_device_info, &g_output_info})
+                if (add_exported(module, def->ml_name, module_function(module, def)) != 0) return -1;
+            return 0;
+        },
+        -1);
 }
 
 PyModuleDef_Slot g_slots[] = {

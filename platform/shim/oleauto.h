@@ -16,8 +16,7 @@ protected:
 struct IRestrictedErrorInfo : IUnknown {
     static constexpr IID kIid = {0x82BA7092, 0x4C88, 0x427D, {0xA7, 0xBC, 0x16, 0xDD, 0x93, 0xFE, 0xB6, 0x7E}};
 
-    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error,
-                                                      BSTR* restricted_description,
+    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error, BSTR* restricted_description,
                                                       BSTR* capability_sid) = 0;
 
 protected:

@@ -8,7 +8,8 @@ Texture::Texture(const D3D11_TEXTURE2D_DESC& desc, SurfacePtr content)
     : desc_(desc), keyed_mutex_(std::make_shared<KeyedMutexState>()), content_(std::move(content)) {}
 
 bool Texture::shareable() const {
-    return (desc_.MiscFlags & D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX) && (desc_.MiscFlags & D3D11_RESOURCE_MISC_SHARED_NTHANDLE);
+    return (desc_.MiscFlags & D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX) &&
+           (desc_.MiscFlags & D3D11_RESOURCE_MISC_SHARED_NTHANDLE);
 }
 
 SurfacePtr Texture::content() const {

@@ -80,8 +80,7 @@ public:
         info->PointerPosition.Position = {output_->pointer_x, output_->pointer_y};
         info->PointerPosition.Visible = output_->pointer_visible ? TRUE : FALSE;
         held_shape_ = output_->shape;
-        info->PointerShapeBufferSize =
-            pending.shape && held_shape_ ? static_cast<UINT>(held_shape_->data.size()) : 0;
+        info->PointerShapeBufferSize = pending.shape && held_shape_ ? static_cast<UINT>(held_shape_->data.size()) : 0;
         state_.held = true;
         if (call.outcome != Outcome::Null) *resource = new DesktopResource(output_->image);
         return S_OK;

@@ -34,7 +34,8 @@ public:
         if (call.outcome == Outcome::Fail) return call.hresult;
         const OutputConfig& c = state_->config;
         copy_wide(desc->DeviceName, c.device_name);
-        desc->DesktopCoordinates = {c.origin_x, c.origin_y, static_cast<LONG>(static_cast<std::uint32_t>(c.origin_x) + c.width),
+        desc->DesktopCoordinates = {c.origin_x, c.origin_y,
+                                    static_cast<LONG>(static_cast<std::uint32_t>(c.origin_x) + c.width),
                                     static_cast<LONG>(static_cast<std::uint32_t>(c.origin_y) + c.height)};
         desc->AttachedToDesktop = c.attached ? TRUE : FALSE;
         desc->Rotation = static_cast<DXGI_MODE_ROTATION>(c.rotation);

@@ -50,8 +50,8 @@ std::shared_ptr<const MachineConfig> machine();
 
 struct Fault {
     HRESULT hresult = E_FAIL;
-    int times = 1;   // -1: until cleared
-    int skip = 0;    // good calls before the first failure
+    int times = 1;      // -1: until cleared
+    int skip = 0;       // good calls before the first failure
     bool null = false;  // succeed without an object instead of failing
     // Error information left for GetErrorInfo by the failing call, when set.
     std::optional<std::u16string> description;

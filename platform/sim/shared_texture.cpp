@@ -104,9 +104,8 @@ HRESULT faultable_query(const char* operation, void** object, Make make) {
 HRESULT Texture::query_other(REFIID riid, void** object) {
     if (!shareable()) return E_NOINTERFACE;
     if (riid == iid_of<IDXGIKeyedMutex>())
-        return faultable_query("QueryInterface(IDXGIKeyedMutex)", object, [this] {
-            return static_cast<IDXGIKeyedMutex*>(new KeyedMutex(keyed_mutex_));
-        });
+        return faultable_query("QueryInterface(IDXGIKeyedMutex)", object,
+                               [this] { return static_cast<IDXGIKeyedMutex*>(new KeyedMutex(keyed_mutex_)); });
     if (riid == iid_of<IDXGIResource1>())
         return faultable_query("QueryInterface(IDXGIResource1)", object, [this] {
             AddRef();

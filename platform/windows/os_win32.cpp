@@ -137,8 +137,8 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
     auto shared = std::make_shared<ThreadBody>();
     shared->body = std::move(body);
     void* argument = thread_argument(shared);
-    HANDLE handle = CreateThread(nullptr, 2u << 20, &Win32Thread::run, argument, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                 nullptr);
+    HANDLE handle =
+        CreateThread(nullptr, 2u << 20, &Win32Thread::run, argument, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!handle) {
         drop_thread_argument(argument);
         return nullptr;

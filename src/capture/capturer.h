@@ -35,14 +35,14 @@ private:
 // The Capturer's fields. States follow from them: Ready (session), Detached (nothing),
 // Background (background), Iterating (frames_busy), Closed (closed).
 struct CapturerState {
-    std::optional<DuplicationSession> session;     // absent while a capture thread holds it
+    std::optional<DuplicationSession> session;                                 // absent while a capture thread holds it
     std::shared_ptr<FramesBusy> frames_busy = std::make_shared<FramesBusy>();  // shared with FramesIter
-    Region region;                                 // the region captures read by default
-    bool region_is_default = true;                 // the whole output, following its size
-    std::optional<BackgroundCapture> background;   // from start() to stop()/close()
+    Region region;                                                             // the region captures read by default
+    bool region_is_default = true;                                             // the whole output, following its size
+    std::optional<BackgroundCapture> background;                               // from start() to stop()/close()
     std::uint32_t device_idx = 0;
     std::uint32_t output_idx = 0;
-    std::uint32_t width = 0;     // the latest session's
+    std::uint32_t width = 0;  // the latest session's
     std::uint32_t height = 0;
     std::uint32_t rotation = 0;
     bool cursor = true;

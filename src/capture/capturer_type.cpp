@@ -22,8 +22,8 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         [&]() -> PyObject* {
             static const char* keywords[] = {"output", "cursor", "region", "device", nullptr};
             PyObject *output_arg = nullptr, *cursor_arg = nullptr, *region_arg = nullptr, *device_arg = nullptr;
-            if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOO:Capturer", const_cast<char**>(keywords),
-                                             &output_arg, &cursor_arg, &region_arg, &device_arg))
+            if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOO:Capturer", const_cast<char**>(keywords), &output_arg,
+                                             &cursor_arg, &region_arg, &device_arg))
                 return nullptr;
             std::uint32_t output = 0, device = 0;
             bool cursor = true;
@@ -76,22 +76,30 @@ enum class Field { OutputIdx, DeviceIdx, Width, Height, Rotation, Cursor, Region
 PyObject* get_field(PyObject* self, void* closure) {
     const auto field = static_cast<Field>(reinterpret_cast<std::intptr_t>(closure));
     return with_capturer<py::SharedBorrow>(self, [field](CapturerState& s) -> PyObject* {
-        const bool needs_open = field == Field::Width || field == Field::Height || field == Field::Rotation ||
-                                field == Field::Cursor;
+        const bool needs_open =
+            field == Field::Width || field == Field::Height || field == Field::Rotation || field == Field::Cursor;
         if (needs_open && s.closed) return raise_failure(Failure::closed());
         switch (field) {
-            case Field::OutputIdx: return PyLong_FromUnsignedLong(s.output_idx);
-            case Field::DeviceIdx: return PyLong_FromUnsignedLong(s.device_idx);
-            case Field::Width: return PyLong_FromUnsignedLong(s.width);
-            case Field::Height: return PyLong_FromUnsignedLong(s.height);
-            case Field::Rotation: return PyLong_FromUnsignedLong(s.rotation);
-            case Field::Cursor: return PyBool_FromLong(s.cursor);
+            case Field::OutputIdx:
+                return PyLong_FromUnsignedLong(s.output_idx);
+            case Field::DeviceIdx:
+                return PyLong_FromUnsignedLong(s.device_idx);
+            case Field::Width:
+                return PyLong_FromUnsignedLong(s.width);
+            case Field::Height:
+                return PyLong_FromUnsignedLong(s.height);
+            case Field::Rotation:
+                return PyLong_FromUnsignedLong(s.rotation);
+            case Field::Cursor:
+                return PyBool_FromLong(s.cursor);
             case Field::Region:
-                return Py_BuildValue("(kkkk)", static_cast<unsigned long>(s.region.left),
-                                     static_cast<unsigned long>(s.region.top), static_cast<unsigned long>(s.region.right),
-                                     static_cast<unsigned long>(s.region.bottom));
-            case Field::Format: return py::str("bgra").release();
-            case Field::IsCapturing: return PyBool_FromLong(s.background || *s.frames_busy);
+                return Py_BuildValue(
+                    "(kkkk)", static_cast<unsigned long>(s.region.left), static_cast<unsigned long>(s.region.top),
+                    static_cast<unsigned long>(s.region.right), static_cast<unsigned long>(s.region.bottom));
+            case Field::Format:
+                return py::str("bgra").release();
+            case Field::IsCapturing:
+                return PyBool_FromLong(s.background || *s.frames_busy);
         }
         return nullptr;
     });
@@ -120,7 +128,8 @@ PyObject* capturer_debug_cursor(PyObject* self, PyObject*) {
         if (!dict || !s.session) return dict.release();
         const CursorState& c = s.session->cursor;
         PyObject* d = dict.get();
-        if (!py::set_item(d, "visible", py::Ref::steal(PyBool_FromLong(c.visible))) || !py::set_item(d, "pos_x", py::Ref::steal(PyLong_FromLong(c.position_x))) ||
+        if (!py::set_item(d, "visible", py::Ref::steal(PyBool_FromLong(c.visible))) ||
+            !py::set_item(d, "pos_x", py::Ref::steal(PyLong_FromLong(c.position_x))) ||
             !py::set_item(d, "pos_y", py::Ref::steal(PyLong_FromLong(c.position_y))))
             return nullptr;
         if (!c.shape) {

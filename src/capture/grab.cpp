@@ -1,11 +1,11 @@
 // Capturer.grab: one frame on the caller's thread, with the interpreter lock released
 // while it waits for the frame (in slices, so Ctrl+C ends the wait) and while it reads
 // and converts it.
+#include "duplication/frame.h"
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
 #include "src/capture/render.h"
 #include "src/convert/region_arg.h"
-#include "duplication/frame.h"
 #include "src/errors.h"
 #include "src/py/args.h"
 #include "src/py/entry.h"
@@ -37,10 +37,9 @@ PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!region) return raise_failure(region.take_failure());
 
         std::uint8_t* memory = nullptr;
-        py::Ref array =
-            py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
+        py::Ref array = py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
         if (!array) return nullptr;
-        if (PyObject* none_or_error; !acquire_for_method(*session, timeout_ms, none_or_error)) return none_or_error;
+        if (PyObject * none_or_error; !acquire_for_method(*session, timeout_ms, none_or_error)) return none_or_error;
         std::optional<Status> read;
         {
             py::ReleaseGil released;

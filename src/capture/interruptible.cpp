@@ -60,7 +60,8 @@ bool acquire_for_method(DuplicationSession& session, std::uint32_t timeout_ms, P
     return false;
 }
 
-std::optional<WaitOutcome> wait_for_frame_interruptibly(CaptureShared& shared, std::optional<std::uint64_t> timeout_ns) {
+std::optional<WaitOutcome> wait_for_frame_interruptibly(CaptureShared& shared,
+                                                        std::optional<std::uint64_t> timeout_ns) {
     SlicedWait wait(timeout_ns);
     for (;;) {
         std::optional<WaitOutcome> outcome;

@@ -8,8 +8,8 @@ namespace vistrel::kernels {
 namespace {
 
 void rgba_avx2(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
-    const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5, 4,
-                                           7, 10, 9, 8, 11, 14, 13, 12, 15);
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5, 4, 7,
+                                           10, 9, 8, 11, 14, 13, 12, 15);
     std::size_t i = 0;
     for (; i + 16 <= pixels; i += 16) {
         const auto* in = reinterpret_cast<const __m256i*>(s + 4 * i);
@@ -25,11 +25,10 @@ void rgba_avx2(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
 // The loop stops while a full 32-byte store still fits the destination.
 template <bool Swap>
 void three_channels_avx2(const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
-    const __m256i order =
-        Swap ? _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4, 10, 9, 8,
-                                14, 13, 12, -1, -1, -1, -1)
-             : _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10,
-                                12, 13, 14, -1, -1, -1, -1);
+    const __m256i order = Swap ? _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5,
+                                                  4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1)
+                               : _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5,
+                                                  6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
     std::size_t i = 0;
     for (; i + 16 <= pixels; i += 8) {

@@ -13,24 +13,33 @@ namespace {
 const kernels::KernelSet& kernel_set(Isa isa) {
     switch (isa) {
 #if defined(VISTREL_X86_SIMD)
-        case Isa::Sse2: return kernels::kSse2;
-        case Isa::Ssse3: return kernels::kSsse3;
-        case Isa::Avx2: return kernels::kAvx2;
+        case Isa::Sse2:
+            return kernels::kSse2;
+        case Isa::Ssse3:
+            return kernels::kSsse3;
+        case Isa::Avx2:
+            return kernels::kAvx2;
 #endif
-        default: return kernels::kScalar;
+        default:
+            return kernels::kScalar;
     }
 }
 
 bool supported(Isa isa) {
     const CpuFeatures& cpu = cpu_features();
     switch (isa) {
-        case Isa::Scalar: return true;
+        case Isa::Scalar:
+            return true;
 #if defined(VISTREL_X86_SIMD)
-        case Isa::Sse2: return cpu.sse2;
-        case Isa::Ssse3: return cpu.sse2 && cpu.ssse3;
-        case Isa::Avx2: return cpu.sse2 && cpu.ssse3 && cpu.avx2;
+        case Isa::Sse2:
+            return cpu.sse2;
+        case Isa::Ssse3:
+            return cpu.sse2 && cpu.ssse3;
+        case Isa::Avx2:
+            return cpu.sse2 && cpu.ssse3 && cpu.avx2;
 #endif
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -43,7 +52,8 @@ Isa best_isa() {
 std::size_t byte_count(std::uint32_t width, std::uint32_t height, unsigned bytes) {
     const std::size_t pixels = std::size_t{width} * height;
     if (height != 0 && pixels / height != width) throw InternalFault("convert_bgra: image size overflows");
-    if (pixels > std::numeric_limits<std::size_t>::max() / bytes) throw InternalFault("convert_bgra: image size overflows");
+    if (pixels > std::numeric_limits<std::size_t>::max() / bytes)
+        throw InternalFault("convert_bgra: image size overflows");
     return pixels * bytes;
 }
 
@@ -51,10 +61,14 @@ std::size_t byte_count(std::uint32_t width, std::uint32_t height, unsigned bytes
 
 const char* isa_name(Isa isa) {
     switch (isa) {
-        case Isa::Scalar: return "scalar";
-        case Isa::Sse2: return "sse2";
-        case Isa::Ssse3: return "ssse3";
-        case Isa::Avx2: return "avx2";
+        case Isa::Scalar:
+            return "scalar";
+        case Isa::Sse2:
+            return "sse2";
+        case Isa::Ssse3:
+            return "ssse3";
+        case Isa::Avx2:
+            return "avx2";
     }
     return "?";
 }
@@ -83,16 +97,23 @@ void convert_bgra_with(Isa isa, PixelFormat format, const std::uint8_t* source, 
         case PixelFormat::Bgra:
             if (pixels) std::memcpy(destination, source, needed_source);
             break;
-        case PixelFormat::Bgr: set.bgr(source, destination, pixels); break;
-        case PixelFormat::Rgba: set.rgba(source, destination, pixels); break;
-        case PixelFormat::Rgb: set.rgb(source, destination, pixels); break;
-        case PixelFormat::Gray: set.gray(source, destination, pixels); break;
+        case PixelFormat::Bgr:
+            set.bgr(source, destination, pixels);
+            break;
+        case PixelFormat::Rgba:
+            set.rgba(source, destination, pixels);
+            break;
+        case PixelFormat::Rgb:
+            set.rgb(source, destination, pixels);
+            break;
+        case PixelFormat::Gray:
+            set.gray(source, destination, pixels);
+            break;
     }
 }
 
-void convert_bgra(PixelFormat format, const std::uint8_t* source, std::size_t source_length,
-                  std::uint8_t* destination, std::size_t destination_length, std::uint32_t width,
-                  std::uint32_t height) {
+void convert_bgra(PixelFormat format, const std::uint8_t* source, std::size_t source_length, std::uint8_t* destination,
+                  std::size_t destination_length, std::uint32_t width, std::uint32_t height) {
     convert_bgra_with(best_isa(), format, source, source_length, destination, destination_length, width, height);
 }
 

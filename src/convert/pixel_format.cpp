@@ -29,11 +29,11 @@ bool printable(char32_t cp) {
         char32_t first, last;
     };
     static constexpr Range kEscaped[] = {
-        {0x00, 0x1F},       {0x7F, 0xA0},       {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},
-        {0x6DD, 0x6DD},     {0x70F, 0x70F},     {0x890, 0x891},     {0x8E2, 0x8E2},     {0x1680, 0x1680},
-        {0x180E, 0x180E},   {0x2000, 0x200F},   {0x2028, 0x202F},   {0x205F, 0x2064},   {0x2066, 0x206F},
-        {0x3000, 0x3000},   {0xD800, 0xF8FF},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
-        {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+        {0x00, 0x1F},       {0x7F, 0xA0},        {0xAD, 0xAD},       {0x600, 0x605},     {0x61C, 0x61C},
+        {0x6DD, 0x6DD},     {0x70F, 0x70F},      {0x890, 0x891},     {0x8E2, 0x8E2},     {0x1680, 0x1680},
+        {0x180E, 0x180E},   {0x2000, 0x200F},    {0x2028, 0x202F},   {0x205F, 0x2064},   {0x2066, 0x206F},
+        {0x3000, 0x3000},   {0xD800, 0xF8FF},    {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+        {0x110CD, 0x110CD}, {0x13430, 0x1343F},  {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
         {0xE0020, 0xE007F}, {0xF0000, 0x10FFFF},
     };
     if ((cp & 0xFFFE) == 0xFFFE || (cp >= 0xFDD0 && cp <= 0xFDEF)) return false;  // noncharacters
@@ -49,13 +49,26 @@ std::string quoted(std::string_view text) {
         std::size_t start = i;
         char32_t cp = next_code_point(text, i);
         switch (cp) {
-            case '\\': out += "\\\\"; continue;
-            case '"': out += "\\\""; continue;
-            case '\t': out += "\\t"; continue;
-            case '\r': out += "\\r"; continue;
-            case '\n': out += "\\n"; continue;
-            case 0: out += "\\0"; continue;
-            default: break;
+            case '\\':
+                out += "\\\\";
+                continue;
+            case '"':
+                out += "\\\"";
+                continue;
+            case '\t':
+                out += "\\t";
+                continue;
+            case '\r':
+                out += "\\r";
+                continue;
+            case '\n':
+                out += "\\n";
+                continue;
+            case 0:
+                out += "\\0";
+                continue;
+            default:
+                break;
         }
         if (printable(cp)) {
             out.append(text.substr(start, i - start));

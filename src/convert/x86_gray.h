@@ -23,8 +23,8 @@ static inline void gray16_sse2(const std::uint8_t* s, std::uint8_t* d) {
     __m128i gray[4];
     for (int q = 0; q < 4; ++q) {
         __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16 * q));
-        __m128i blue_red = _mm_and_si128(p, low_bytes);   // B, R per pixel as 16-bit lanes
-        __m128i green_alpha = _mm_srli_epi16(p, 8);        // G, A
+        __m128i blue_red = _mm_and_si128(p, low_bytes);  // B, R per pixel as 16-bit lanes
+        __m128i green_alpha = _mm_srli_epi16(p, 8);      // G, A
         __m128i sum = _mm_add_epi32(_mm_madd_epi16(blue_red, w_blue_red), _mm_madd_epi16(green_alpha, w_green));
         gray[q] = _mm_srli_epi32(_mm_add_epi32(sum, half), 8);  // at most 255 per 32-bit lane
     }

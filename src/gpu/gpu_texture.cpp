@@ -52,11 +52,15 @@ PyObject* get_field(PyObject* self, void* closure) {
             case Field::Luid:
                 return Py_BuildValue("(kl)", static_cast<unsigned long>(s.luid.LowPart),
                                      static_cast<long>(s.luid.HighPart));
-            case Field::Format: return py::str("DXGI_FORMAT_B8G8R8A8_UNORM").release();
-            case Field::Width: return PyLong_FromUnsignedLong(s.width);
-            case Field::Height: return PyLong_FromUnsignedLong(s.height);
+            case Field::Format:
+                return py::str("DXGI_FORMAT_B8G8R8A8_UNORM").release();
+            case Field::Width:
+                return PyLong_FromUnsignedLong(s.width);
+            case Field::Height:
+                return PyLong_FromUnsignedLong(s.height);
             case Field::AcquireKey:
-            case Field::ReleaseKey: return PyLong_FromLong(0);
+            case Field::ReleaseKey:
+                return PyLong_FromLong(0);
         }
         return nullptr;
     });
@@ -81,8 +85,9 @@ PyGetSetDef g_getset[] = {
 PyObject* texture_repr(PyObject* self) {
     return GpuTexture::use<py::SharedBorrow>(self, [](GpuTextureState& s) -> PyObject* {
         char text[160];
-        std::snprintf(text, sizeof text, "<vistrel.GpuTexture %" PRIu32 "x%" PRIu32 " BGRA8 handle=0x%" PRIXPTR
-                      " luid=(%" PRIu32 ", %" PRId32 ")>",
+        std::snprintf(text, sizeof text,
+                      "<vistrel.GpuTexture %" PRIu32 "x%" PRIu32 " BGRA8 handle=0x%" PRIXPTR " luid=(%" PRIu32
+                      ", %" PRId32 ")>",
                       s.width, s.height, s.handle_value, static_cast<std::uint32_t>(s.luid.LowPart),
                       static_cast<std::int32_t>(s.luid.HighPart));
         return py::str(text).release();

@@ -53,7 +53,7 @@ PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!slot) return raise_failure(slot.take_failure());
         const LUID luid = session->adapter_luid;
         const std::uint32_t width = session->width, height = session->height;
-        if (PyObject* none_or_error; !acquire_for_method(*session, timeout_ms, none_or_error)) return none_or_error;
+        if (PyObject * none_or_error; !acquire_for_method(*session, timeout_ms, none_or_error)) return none_or_error;
         std::optional<GpuGrab> grabbed;
         {
             py::ReleaseGil released;

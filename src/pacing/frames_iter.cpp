@@ -10,8 +10,8 @@
 #include "src/pacing/frames_iter_type.h"
 #include "src/pacing/schedule.h"
 #include "src/py/args.h"
-#include "src/py/gil.h"
 #include "src/py/bound_class.h"
+#include "src/py/gil.h"
 #include "src/py/numpy_api.h"
 
 namespace vistrel {

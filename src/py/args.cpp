@@ -28,9 +28,7 @@ void rename_argument_error(const char* name, PyObject* as_class) {
     PyErr_SetObject(as_class, prefixed.get());
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 void raise_wrong_type(PyObject* value, const char* name, const char* expected) {
     Ref type_name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__name__"));

@@ -2,10 +2,10 @@
 // "argument 'name': <its message>", every other error passes unchanged.
 #pragma once
 
-#include "src/py/ref.h"
-
 #include <cstdint>
 #include <string>
+
+#include "src/py/ref.h"
 
 namespace vistrel::py {
 

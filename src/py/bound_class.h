@@ -13,8 +13,7 @@ namespace vistrel::py {
 
 template <class State>
 struct BoundObject {
-    PyObject_HEAD
-    State* state;  // owned; leaked if the object dies on another thread
+    PyObject_HEAD State* state;  // owned; leaked if the object dies on another thread
 };
 
 // `Class` names the class: `State` (with `binding` and `borrow`), `kPath` (its path in

@@ -1,7 +1,6 @@
 #include "src/py/numpy_api.h"
 
 #include <cstddef>
-
 #include <cstring>
 #include <memory>
 #include <string>
@@ -21,7 +20,7 @@ constexpr int kDescrFromTypeSlot = 45;
 constexpr int kNewFromDescrSlot = 94;
 constexpr int kNewshapeSlot = 135;
 constexpr int kSetBaseObjectSlot = 282;
-constexpr int kUint8TypeNum = 2;  // NPY_UBYTE
+constexpr int kUint8TypeNum = 2;                        // NPY_UBYTE
 constexpr int kCArrayFlags = 0x0001 | 0x0100 | 0x0400;  // C-contiguous, aligned, writeable
 constexpr int kAnyOrder = -1;
 
@@ -40,8 +39,7 @@ using NewFromDescr = PyObject* (*)(PyTypeObject*, PyObject*, int, const Py_ssize
 
 // The head of NumPy's array object: its layout is part of NumPy's ABI.
 struct ArrayHead {
-    PyObject_HEAD
-    char* data;
+    PyObject_HEAD char* data;
 };
 static_assert(offsetof(ArrayHead, data) == sizeof(PyObject), "NumPy's data pointer follows the object head");
 
@@ -105,8 +103,8 @@ Ref new_uint8_array(std::uint32_t height, std::uint32_t width, std::uint32_t cha
     PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
     if (!descr) return {};
     // No strides and no data: NumPy allocates C-contiguous memory that the array owns.
-    Ref array = Ref::steal(
-        reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 3, dims, nullptr, nullptr, 0, nullptr));
+    Ref array = Ref::steal(reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 3, dims, nullptr,
+                                                                                  nullptr, 0, nullptr));
     if (array && data) *data = reinterpret_cast<std::uint8_t*>(reinterpret_cast<ArrayHead*>(array.get())->data);
     return array;
 }
@@ -117,8 +115,8 @@ Ref new_flat_uint8_array(std::size_t length, std::uint8_t** data) {
     auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
     PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
     if (!descr) return {};
-    Ref flat = Ref::steal(
-        reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 1, dims, nullptr, nullptr, 0, nullptr));
+    Ref flat = Ref::steal(reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 1, dims, nullptr,
+                                                                                 nullptr, 0, nullptr));
     if (flat && data) *data = reinterpret_cast<std::uint8_t*>(reinterpret_cast<ArrayHead*>(flat.get())->data);
     return flat;
 }
@@ -154,8 +152,8 @@ Ref wrap_bytes(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t height, std:
     auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
     PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
     if (!descr) return {};
-    Ref flat = Ref::steal(reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 1, &length,
-                                                                                 nullptr, data, kCArrayFlags, nullptr));
+    Ref flat = Ref::steal(reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 1, &length, nullptr,
+                                                                                 data, kCArrayFlags, nullptr));
     if (!flat) return {};
     if (reinterpret_cast<SetBaseObject>(api[kSetBaseObjectSlot])(flat.get(), capsule.release()) != 0) return {};
     return reshape_frame(flat, height, width, channels);

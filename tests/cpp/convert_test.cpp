@@ -19,11 +19,21 @@ std::vector<std::uint8_t> reference(PixelFormat format, const std::vector<std::u
     for (std::size_t i = 0; i + 3 < bgra.size(); i += 4) {
         std::uint8_t b = bgra[i], g = bgra[i + 1], r = bgra[i + 2], a = bgra[i + 3];
         switch (format) {
-            case PixelFormat::Bgra: out.insert(out.end(), {b, g, r, a}); break;
-            case PixelFormat::Bgr: out.insert(out.end(), {b, g, r}); break;
-            case PixelFormat::Rgba: out.insert(out.end(), {r, g, b, a}); break;
-            case PixelFormat::Rgb: out.insert(out.end(), {r, g, b}); break;
-            case PixelFormat::Gray: out.push_back(static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8)); break;
+            case PixelFormat::Bgra:
+                out.insert(out.end(), {b, g, r, a});
+                break;
+            case PixelFormat::Bgr:
+                out.insert(out.end(), {b, g, r});
+                break;
+            case PixelFormat::Rgba:
+                out.insert(out.end(), {r, g, b, a});
+                break;
+            case PixelFormat::Rgb:
+                out.insert(out.end(), {r, g, b});
+                break;
+            case PixelFormat::Gray:
+                out.push_back(static_cast<std::uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8));
+                break;
         }
     }
     return out;

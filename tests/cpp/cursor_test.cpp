@@ -1,8 +1,9 @@
 // The pointer: tracking from frames and drawing into packed BGRA rows.
+#include "duplication/cursor.h"
+
 #include <cstdint>
 #include <cstring>
 
-#include "duplication/cursor.h"
 #include "duplication/frame.h"
 #include "tests/cpp/sim_test.h"
 
@@ -90,9 +91,8 @@ TEST(CompositeCursor, ClippingOnEveryEdge) {
         int first_x, first_y, last_x, last_y;  // the drawn rectangle in the 8 x 8 destination, or -1
     };
     for (Case k : {Case{-2, -3, 0, 0, 0, 0, 1, 0}, Case{6, 5, 0, 0, 6, 5, 7, 7}, Case{2, 2, 0, 0, 2, 2, 5, 5},
-                   Case{102, 52, 100, 50, 2, 2, 5, 5}, Case{99, 49, 100, 50, 0, 0, 2, 2},
-                   Case{8, 0, 0, 0, -1, 0, 0, 0}, Case{0, 8, 0, 0, -1, 0, 0, 0}, Case{-4, 0, 0, 0, -1, 0, 0, 0},
-                   Case{0, 0, 100, 100, -1, 0, 0, 0}}) {
+                   Case{102, 52, 100, 50, 2, 2, 5, 5}, Case{99, 49, 100, 50, 0, 0, 2, 2}, Case{8, 0, 0, 0, -1, 0, 0, 0},
+                   Case{0, 8, 0, 0, -1, 0, 0, 0}, Case{-4, 0, 0, 0, -1, 0, 0, 0}, Case{0, 0, 100, 100, -1, 0, 0, 0}}) {
         CursorState c = shape;
         c.position_x = k.pos_x;
         c.position_y = k.pos_y;
@@ -101,8 +101,8 @@ TEST(CompositeCursor, ClippingOnEveryEdge) {
         for (int y = 0; y < 8; ++y) {
             for (int x = 0; x < 8; ++x) {
                 bool drawn = k.first_x >= 0 && x >= k.first_x && x <= k.last_x && y >= k.first_y && y <= k.last_y;
-                EXPECT_EQ(pixel(d, 8, x, y)[0], drawn ? 0 : 10) << "pos " << k.pos_x << "," << k.pos_y << " at " << x
-                                                                << "," << y;
+                EXPECT_EQ(pixel(d, 8, x, y)[0], drawn ? 0 : 10)
+                    << "pos " << k.pos_x << "," << k.pos_y << " at " << x << "," << y;
             }
         }
     }

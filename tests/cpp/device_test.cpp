@@ -1,8 +1,9 @@
 // DuplicationSession::open: the call sequence, its arguments, every row of the failure
 // table, and the warm-up.
+#include "duplication/device.h"
+
 #include <chrono>
 
-#include "duplication/device.h"
 #include "tests/cpp/sim_test.h"
 
 namespace vistrel {
@@ -33,16 +34,16 @@ TEST_F(OpenTest, CallsInOrderWithExactArguments) {
     sim::trace(true);
     auto session = DuplicationSession::open(0, 0, true);
     ASSERT_TRUE(session.ok());
-    EXPECT_EQ(calls(), (std::vector<std::string>{
-                           "CreateDXGIFactory1", "IDXGIFactory1::EnumAdapters1", "IDXGIAdapter1::GetDesc1",
-                           "D3D11CreateDevice", "IDXGIAdapter::EnumOutputs", "IDXGIOutput::GetDesc",
-                           "QueryInterface(IDXGIOutput1)", "IDXGIOutput1::DuplicateOutput",
-                           "IDXGIOutputDuplication::GetDesc", "ID3D11Device::CreateTexture2D",
-                           "ID3D11Device::CreateTexture2D",
-                           // warm-up: the pending first frame, then a 50 ms wait that times out
-                           "IDXGIOutputDuplication::AcquireNextFrame", "QueryInterface(ID3D11Texture2D)",
-                           "ID3D11DeviceContext::CopyResource", "IDXGIOutputDuplication::ReleaseFrame",
-                           "IDXGIOutputDuplication::AcquireNextFrame"}));
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{"CreateDXGIFactory1", "IDXGIFactory1::EnumAdapters1", "IDXGIAdapter1::GetDesc1",
+                                        "D3D11CreateDevice", "IDXGIAdapter::EnumOutputs", "IDXGIOutput::GetDesc",
+                                        "QueryInterface(IDXGIOutput1)", "IDXGIOutput1::DuplicateOutput",
+                                        "IDXGIOutputDuplication::GetDesc", "ID3D11Device::CreateTexture2D",
+                                        "ID3D11Device::CreateTexture2D",
+                                        // warm-up: the pending first frame, then a 50 ms wait that times out
+                                        "IDXGIOutputDuplication::AcquireNextFrame", "QueryInterface(ID3D11Texture2D)",
+                                        "ID3D11DeviceContext::CopyResource", "IDXGIOutputDuplication::ReleaseFrame",
+                                        "IDXGIOutputDuplication::AcquireNextFrame"}));
 
     sim::CreateDeviceCall call = sim::last_create_device_call();
     EXPECT_EQ(call.driver_type, 0);

@@ -1,11 +1,12 @@
 // Failure values becoming Python exceptions: class, message and hresult attribute.
+#include "src/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "platform/sim/error_info.h"
 #include "platform/sim/machine.h"
-#include "src/errors.h"
 #include "src/py/gil.h"
 #include "tests/cpp/python_env.h"
 
@@ -35,7 +36,8 @@ TEST(FailureToException, FixedKindsRaiseTheirClassAndText) {
         {Failure::closed(), "RuntimeError", "Capturer is closed"},
         {Failure::iterator_active(), "RuntimeError", "Capturer is busy: a frames() iterator is active"},
         {Failure::deadline_expired(), "CaptureTimeout", "deadline expired"},
-        {Failure::message("region \"x\" caf\xc3\xa9 \xe2\x9c\x93"), "ValueError", "region \"x\" caf\xc3\xa9 \xe2\x9c\x93"},
+        {Failure::message("region \"x\" caf\xc3\xa9 \xe2\x9c\x93"), "ValueError",
+         "region \"x\" caf\xc3\xa9 \xe2\x9c\x93"},
     };
     for (Case& c : cases) {
         auto raised = raise_and_take(std::move(c.failure));
@@ -50,9 +52,9 @@ TEST(FailureToException, HresultCodesChooseTheClass) {
         std::uint32_t code;
         const char* type_name;
     };
-    for (Case c : {Case{0x887A0005u, "DeviceError"}, Case{0x887A0007u, "DeviceError"}, Case{0x887A0026u, "AccessLost"},
-                   Case{0x887A0027u, "CaptureError"}, Case{0x80070057u, "CaptureError"},
-                   Case{0x887A0006u, "CaptureError"}}) {
+    for (Case c :
+         {Case{0x887A0005u, "DeviceError"}, Case{0x887A0007u, "DeviceError"}, Case{0x887A0026u, "AccessLost"},
+          Case{0x887A0027u, "CaptureError"}, Case{0x80070057u, "CaptureError"}, Case{0x887A0006u, "CaptureError"}}) {
         auto raised = raise_and_take(Failure::hresult(static_cast<HRESULT>(c.code)));
         EXPECT_EQ(raised.type_name, c.type_name) << std::hex << c.code;
         EXPECT_EQ(hresult_attribute(raised.value), c.code);
@@ -113,8 +115,8 @@ TEST(ExceptionClasses, HierarchyAndNames) {
     PyObject* capture_error = exception_class(ErrorClass::CaptureError);
     ASSERT_NE(capture_error, nullptr);
     EXPECT_TRUE(PyObject_IsSubclass(capture_error, PyExc_Exception));
-    for (ErrorClass cls : {ErrorClass::DeviceError, ErrorClass::DuplicationError, ErrorClass::AccessLost,
-                           ErrorClass::CaptureTimeout}) {
+    for (ErrorClass cls :
+         {ErrorClass::DeviceError, ErrorClass::DuplicationError, ErrorClass::AccessLost, ErrorClass::CaptureTimeout}) {
         EXPECT_TRUE(PyObject_IsSubclass(exception_class(cls), capture_error));
     }
     // Internal faults escape `except Exception`.

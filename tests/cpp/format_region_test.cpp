@@ -52,7 +52,9 @@ TEST(PixelFormatParsing, RejectsWithTheTextQuotedAndEscaped) {
     EXPECT_EQ(format_error("\x01\x7f"), unknown("\\u{1}\\u{7f}"));
     // Printable non-ASCII stays as it is; invisible ones are escaped.
     EXPECT_EQ(format_error("gr\xc3\xa4y \xe6\x97\xa5"), unknown("gr\xc3\xa4y \xe6\x97\xa5"));
-    EXPECT_EQ(format_error("a\xc2\xa0" "b\xe2\x80\x8b"), unknown("a\\u{a0}b\\u{200b}"));
+    EXPECT_EQ(format_error("a\xc2\xa0"
+                           "b\xe2\x80\x8b"),
+              unknown("a\\u{a0}b\\u{200b}"));
     EXPECT_EQ(format_error("\xc2\x85"), unknown("\\u{85}"));
     // Only ASCII letters fold: a Kelvin sign is not a k, a dotted capital I not an i.
     EXPECT_EQ(format_error("bgr\xe2\x84\xaa"), unknown("bgr\xe2\x84\xaa"));
@@ -102,13 +104,15 @@ struct Parsed {
 
 Parsed parse(const std::string& expression) {
     Parsed parsed;
-    py::Ref ns = test::run_python("class Idx:\n"
-                                  "    def __init__(self, v): self.v = v\n"
-                                  "    def __index__(self): return self.v\n"
-                                  "class Bad:\n"
-                                  "    def __index__(self): raise ValueError('bad index')\n"
-                                  "class T(tuple): pass\n"
-                                  "value = " + expression + "\n");
+    py::Ref ns = test::run_python(
+        "class Idx:\n"
+        "    def __init__(self, v): self.v = v\n"
+        "    def __index__(self): return self.v\n"
+        "class Bad:\n"
+        "    def __index__(self): raise ValueError('bad index')\n"
+        "class T(tuple): pass\n"
+        "value = " +
+        expression + "\n");
     EXPECT_TRUE(ns) << expression;
     if (!ns) return parsed;
     parsed.ok = parse_region_arg(PyDict_GetItemString(ns.get(), "value"), parsed.arg);

@@ -1,7 +1,8 @@
 // acquire_frame's outcomes and healing, and read_region's strides.
+#include "duplication/frame.h"
+
 #include <cstring>
 
-#include "duplication/frame.h"
 #include "tests/cpp/sim_test.h"
 
 namespace vistrel {
@@ -150,13 +151,13 @@ TEST_F(FrameTest, ReadRegionCopiesRowsAtTheirStride) {
     for (std::size_t i = 0; i < 100; ++i)
         ASSERT_EQ(std::memcmp(out.data() + i * 800, image.data() + (50 + i) * 1920 * 4 + 400, 800), 0) << "row " << i;
     EXPECT_EQ(calls(), (std::vector<std::string>{"ID3D11DeviceContext::CopyResource", "ID3D11DeviceContext::Map",
-                                                  "ID3D11DeviceContext::Unmap"}));
+                                                 "ID3D11DeviceContext::Unmap"}));
 
     std::uint8_t untouched = 0x5A;
     ASSERT_TRUE(read_region(*session_, 10, 20, 30, 20, &untouched, 1).ok());
     EXPECT_EQ(untouched, 0x5A);
     EXPECT_EQ(calls(), (std::vector<std::string>{"ID3D11DeviceContext::CopyResource", "ID3D11DeviceContext::Map",
-                                                  "ID3D11DeviceContext::Unmap"}));
+                                                 "ID3D11DeviceContext::Unmap"}));
 }
 
 TEST_F(FrameTest, ReadRegionFailuresAndFaults) {

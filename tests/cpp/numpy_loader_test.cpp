@@ -12,19 +12,25 @@ namespace {
 // Replaces numpy in sys.modules with fakes: `version` as numpy.__version__, a
 // NumpyVersion reporting `major`, and `array_api` as _ARRAY_API of both core modules.
 void install_fake_numpy(const std::string& version, const std::string& major, const std::string& array_api) {
-    ASSERT_TRUE(test::run_python(
-        "import sys, types\n"
-        "np = types.ModuleType('numpy'); np.__version__ = " + version + "\n"
-        "lib = types.ModuleType('numpy.lib')\n"
-        "class NumpyVersion:\n"
-        "    def __init__(self, v):\n"
-        "        if v == 'garbage': raise ValueError('Not a valid numpy version string')\n"
-        "        self.major = " + major + "\n"
-        "lib.NumpyVersion = NumpyVersion\n"
-        "sys.modules['numpy'] = np; sys.modules['numpy.lib'] = lib; np.lib = lib\n"
-        "for core in ('numpy._core', 'numpy.core'):\n"
-        "    m = types.ModuleType(core + '.multiarray'); m._ARRAY_API = " + array_api + "\n"
-        "    sys.modules[core] = types.ModuleType(core); sys.modules[core + '.multiarray'] = m\n"));
+    ASSERT_TRUE(
+        test::run_python("import sys, types\n"
+                         "np = types.ModuleType('numpy'); np.__version__ = " +
+                         version +
+                         "\n"
+                         "lib = types.ModuleType('numpy.lib')\n"
+                         "class NumpyVersion:\n"
+                         "    def __init__(self, v):\n"
+                         "        if v == 'garbage': raise ValueError('Not a valid numpy version string')\n"
+                         "        self.major = " +
+                         major +
+                         "\n"
+                         "lib.NumpyVersion = NumpyVersion\n"
+                         "sys.modules['numpy'] = np; sys.modules['numpy.lib'] = lib; np.lib = lib\n"
+                         "for core in ('numpy._core', 'numpy.core'):\n"
+                         "    m = types.ModuleType(core + '.multiarray'); m._ARRAY_API = " +
+                         array_api +
+                         "\n"
+                         "    sys.modules[core] = types.ModuleType(core); sys.modules[core + '.multiarray'] = m\n"));
 }
 
 void forget_numpy() {

@@ -1,10 +1,11 @@
 // The pacing arithmetic, on the pure functions.
+#include "src/pacing/schedule.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "duplication/failure.h"
-#include "src/pacing/schedule.h"
 
 namespace vistrel {
 namespace {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/utf16.h"
+
+#include <gtest/gtest.h>
 
 namespace vistrel {
 namespace {
@@ -19,7 +19,9 @@ TEST(Utf16, LossyReplacesEachUnpairedSurrogate) {
     text.push_back(static_cast<char16_t>(0xDE00));
     text.push_back(static_cast<char16_t>(0xD800));
     text += u"b";
-    EXPECT_EQ(utf16_to_utf8_lossy(text), "a\xef\xbf\xbd\xef\xbf\xbd" "b");
+    EXPECT_EQ(utf16_to_utf8_lossy(text),
+              "a\xef\xbf\xbd\xef\xbf\xbd"
+              "b");
 }
 
 TEST(Utf16, FieldStopsAtNulOrTakesAll) {

@@ -116,7 +116,8 @@ PyObject* reset_machine(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry([&]() -> PyObject* {
         static const char* keywords[] = {"machine", nullptr};
         PyObject* machine_arg = Py_None;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O", const_cast<char**>(keywords), &machine_arg)) return nullptr;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O", const_cast<char**>(keywords), &machine_arg))
+            return nullptr;
         MachineConfig machine = MachineConfig::default_machine();
         if (machine_arg != Py_None) {
             machine.adapters.clear();
