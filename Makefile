@@ -76,10 +76,10 @@ product: deps
 # C++ formatting: the committed .clang-format, applied by the pinned clang-format of .venv.
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
 format: deps
-	$(VENV_BIN)/clang-format -i $(FORMAT_FILES)
+	@$(VENV_BIN)/clang-format -i $(FORMAT_FILES) && echo "format: $(words $(FORMAT_FILES)) files"
 
 format-check: deps
-	$(VENV_BIN)/clang-format --dry-run --Werror $(FORMAT_FILES)
+	@$(VENV_BIN)/clang-format --dry-run --Werror $(FORMAT_FILES) && echo "format-check: $(words $(FORMAT_FILES)) files formatted"
 
 # No file of a lower layer includes a higher one (the build runs the same check).
 layering: deps

@@ -2,6 +2,8 @@
 // A builder may release the lock (imports do), so a second thread can arrive while
 // the value is under construction; it waits with the lock released so the builder
 // can finish. A failed build is not remembered: the next caller tries again.
+// Like the values it guards, a GilOnce is never torn down: a daemon thread may still
+// be inside it while the process exits.
 #pragma once
 
 #include <condition_variable>
@@ -20,7 +22,7 @@ public:
     bool ensure(Build&& build) {
         for (;;) {
             {
-                std::unique_lock lock(mutex_);
+                std::unique_lock lock(sync_->mutex);
                 if (state_ == State::Ready) return true;
                 if (state_ == State::Empty) {
                     state_ = State::Building;
@@ -31,8 +33,8 @@ public:
                 if (builder_ == std::this_thread::get_id()) return false;
             }
             ReleaseGil released;
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return state_ != State::Building; });
+            std::unique_lock lock(sync_->mutex);
+            sync_->changed.wait(lock, [this] { return state_ != State::Building; });
         }
         bool ok = false;
         try {
@@ -46,22 +48,25 @@ public:
     }
 
     bool ready() const {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(sync_->mutex);
         return state_ == State::Ready;
     }
 
 private:
     void finish(bool ok) {
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(sync_->mutex);
             state_ = ok ? State::Ready : State::Empty;
         }
-        changed_.notify_all();
+        sync_->changed.notify_all();
     }
 
     enum class State { Empty, Building, Ready };
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    struct Sync {
+        std::mutex mutex;
+        std::condition_variable changed;
+    };
+    Sync* sync_ = new Sync();  // never freed, so exit destroys nothing a thread may use
     State state_ = State::Empty;
     std::thread::id builder_;
 };
