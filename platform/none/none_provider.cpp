@@ -2,7 +2,6 @@
 // adapters. The module imports and answers (empty lists, "device index 0 out of
 // range") instead of failing to load.
 #include "platform/com_ptr.h"
-#include "platform/posix/kernel_handles.h"
 
 namespace {
 
@@ -28,15 +27,6 @@ public:
 EmptyFactory g_factory;  // stateless, so one for the process
 
 }  // namespace
-
-namespace vistrel::provider {
-// No machine, so no handles to duplicate or close.
-void* duplicate_handle(void*, unsigned& error) {
-    error = 6;  // ERROR_INVALID_HANDLE
-    return nullptr;
-}
-void close_handle(void*) {}
-}  // namespace vistrel::provider
 
 HRESULT CreateDXGIFactory1(REFIID riid, void** out) { return g_factory.QueryInterface(riid, out); }
 

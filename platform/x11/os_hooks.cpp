@@ -1,16 +1,6 @@
-// The provider's answers beside the DXGI surface: no kernel handles, and GetCursorInfo
-// from the X pointer.
-#include "platform/posix/kernel_handles.h"
+// GetCursorInfo from the X pointer. X has no NT handles to share: GPU sharing fails
+// before any handle exists, so the provider takes the no-handle services.
 #include "platform/x11/connection.h"
-
-namespace vistrel::provider {
-// X has no NT handles to share: GPU sharing fails before any handle exists.
-void* duplicate_handle(void*, unsigned& error) {
-    error = 6;  // ERROR_INVALID_HANDLE
-    return nullptr;
-}
-void close_handle(void*) {}
-}  // namespace vistrel::provider
 
 namespace {
 

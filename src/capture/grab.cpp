@@ -4,13 +4,11 @@
 #include "duplication/frame.h"
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
-#include "src/capture/render.h"
+#include "src/capture/one_shot.h"
 #include "src/convert/region_arg.h"
 #include "src/errors.h"
 #include "src/py/args.h"
 #include "src/py/entry.h"
-#include "src/py/gil.h"
-#include "src/py/numpy_api.h"
 
 namespace vistrel {
 
@@ -28,25 +26,11 @@ PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
         if (!parse_region_arg(region_arg, region_given)) return nullptr;
 
-        if (*state.frames_busy) return raise_failure(Failure::iterator_active());
-        auto format = parse_pixel_format(fmt);
-        if (!format) return raise_failure(format.take_failure());
-        DuplicationSession* session = ensure_session(state);
-        if (!session) return nullptr;
-        auto region = capture_region(state, *session, region_given);
-        if (!region) return raise_failure(region.take_failure());
-
-        std::uint8_t* memory = nullptr;
-        py::Ref array = py::new_uint8_array(region->height(), region->width(), channel_count(format.value()), &memory);
-        if (!array) return nullptr;
-        if (PyObject * none_or_error; !acquire_for_method(*session, timeout_ms, none_or_error)) return none_or_error;
-        std::optional<Status> read;
-        {
-            py::ReleaseGil released;
-            read.emplace(render_frame(*session, region.value(), format.value(), memory));
-        }
-        if (!*read) return raise_failure(read->take_failure());
-        return array.release();
+        std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given);
+        if (!shot) return nullptr;
+        if (PyObject * none_or_error; !acquire_for_method(*shot->session, timeout_ms, none_or_error))
+            return none_or_error;
+        return finish_one_shot(*shot);
     });
 }
 

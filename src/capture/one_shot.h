@@ -1,0 +1,35 @@
+// What the one-shot captures (grab, screenshot) do around bringing the session up to date:
+// the checks and the new array before, the rendering into it after.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "src/capture/capturer.h"
+#include "src/convert/pixel_format.h"
+#include "src/py/ref.h"
+
+namespace vistrel {
+
+// A one-shot capture's target: the live session, the region and layout it reads, and
+// the new array it fills.
+struct OneShot {
+    DuplicationSession* session = nullptr;
+    Region region{};
+    PixelFormat format = PixelFormat::Bgra;
+    py::Ref array;
+    std::uint8_t* memory = nullptr;
+};
+
+// Checks the busy mark, parses `fmt`, gets the live session (reopening it when needed)
+// and the region, and makes the uninitialised array, in that order. Nothing, with the
+// exception set, at the first failure.
+std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
+                                        const std::optional<RegionArg>& region_given);
+
+// Renders the session's newest image into the array with the lock released: the array,
+// or null with the exception set.
+PyObject* finish_one_shot(OneShot& shot);
+
+}  // namespace vistrel
