@@ -26,8 +26,8 @@ std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string&
         return std::nullopt;
     }
     OneShot shot{session, region.value(), format.value(), {}, nullptr};
-    shot.array = py::new_uint8_array(shot.region.height(), shot.region.width(), channel_count(shot.format),
-                                     &shot.memory);
+    shot.array =
+        py::new_uint8_array(shot.region.height(), shot.region.width(), channel_count(shot.format), &shot.memory);
     if (!shot.array) return std::nullopt;
     return shot;
 }
