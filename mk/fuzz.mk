@@ -5,12 +5,9 @@ FUZZ_TARGETS := convert_fuzz cursor_fuzz region_fuzz
 FUZZ_SMOKE_SECONDS ?= 20
 FUZZ_SECONDS ?= 600
 
-# libFuzzer ships in the compiler runtime of clang's own version: 14 on Debian 12, 19 on 13.
-CLANG_MAJOR := $(shell clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9][0-9]*\).*/\1/p' | head -n 1)
-ifeq ($(CLANG_MAJOR),)
-CLANG_MAJOR := $(shell . /etc/os-release 2>/dev/null; case "$$VERSION_ID" in 12) echo 14;; 13) echo 19;; esac)
-endif
-DEB_PACKAGES += clang $(if $(CLANG_MAJOR),libclang-rt-$(CLANG_MAJOR)-dev)
+# libFuzzer ships in the compiler runtime of clang's own version; Debian's unversioned
+# packages follow the release's default clang (14 on Debian 12, 19 on 13).
+DEB_PACKAGES += clang libclang-rt-dev
 
 .PHONY: fuzz fuzz-smoke fuzz-build
 
