@@ -1,5 +1,6 @@
 // Shared textures: the keyed mutex and the shared NT handle of a texture created with
 // the sharing flags, and the process-wide table of NT handles.
+#include <algorithm>
 #include <map>
 
 #include "platform/posix/kernel_handles.h"

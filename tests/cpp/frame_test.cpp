@@ -1,6 +1,7 @@
 // acquire_frame's outcomes and healing, and read_region's strides.
 #include "duplication/frame.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tests/cpp/sim_test.h"
