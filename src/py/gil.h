@@ -1,9 +1,19 @@
 // Scopes over the interpreter lock.
 #pragma once
 
+#ifdef __GLIBCXX__
+#include <cxxabi.h>
+#endif
+
 #include "src/py/python.h"
 
 namespace vistrel::py {
+
+// True on a thread that the finalising interpreter ended as it took the lock back. The
+// frames it unwinds then run without the lock: the Python objects they still hold are left
+// to the exiting process, since touching them would take the lock again (and end the
+// thread a second time, inside a destructor, which terminates the process).
+inline thread_local bool lock_lost_to_finalization = false;
 
 // Releases the lock for the scope: for waits and pixel work that touch no Python object.
 // Taking the lock back after the interpreter began to finalise ends a daemon thread with a
@@ -13,7 +23,18 @@ public:
     ReleaseGil() : state_(PyEval_SaveThread()) {}
     ReleaseGil(const ReleaseGil&) = delete;
     ReleaseGil& operator=(const ReleaseGil&) = delete;
-    ~ReleaseGil() noexcept(false) { PyEval_RestoreThread(state_); }
+    ~ReleaseGil() noexcept(false) {
+#ifdef __GLIBCXX__
+        try {
+            PyEval_RestoreThread(state_);
+        } catch (abi::__forced_unwind&) {
+            lock_lost_to_finalization = true;
+            throw;
+        }
+#else
+        PyEval_RestoreThread(state_);
+#endif
+    }
 
 private:
     PyThreadState* state_;
@@ -37,7 +58,9 @@ public:
     ErrorGuard() { PyErr_Fetch(&type_, &value_, &traceback_); }
     ErrorGuard(const ErrorGuard&) = delete;
     ErrorGuard& operator=(const ErrorGuard&) = delete;
-    ~ErrorGuard() { PyErr_Restore(type_, value_, traceback_); }
+    ~ErrorGuard() {
+        if (!lock_lost_to_finalization) PyErr_Restore(type_, value_, traceback_);
+    }
 
 private:
     PyObject* type_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "src/py/gil.h"
 #include "src/py/python.h"
 
 namespace vistrel::py {
@@ -29,7 +30,9 @@ public:
         std::swap(object_, other.object_);
         return *this;
     }
-    ~Ref() { Py_XDECREF(object_); }
+    ~Ref() {
+        if (object_ && !lock_lost_to_finalization) Py_DECREF(object_);
+    }
 
     PyObject* get() const { return object_; }
     // Hands the reference to the caller (for returning to Python).
