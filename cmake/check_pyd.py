@@ -15,9 +15,10 @@ def main(objdump, module):
     dump = subprocess.run([objdump, "-p", module], check=True, capture_output=True, text=True).stdout
     imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
     exports = []
-    table = re.search(r"\[Ordinal/Name Pointer\] Table\n(.*?)(?:\n\n|\Z)", dump, re.S)
+    # binutils 2.40 prints "[   0] Name", 2.44 "[   0] +base[   1]  0000 Name" under a titled header.
+    table = re.search(r"\[Ordinal/Name Pointer\] Table[^\n]*\n(.*?)(?:\n\n|\Z)", dump, re.S)
     if table:
-        exports = re.findall(r"\]\s+(\S+)\s*$", table.group(1), re.M)
+        exports = re.findall(r"^\s*\[\s*\d+\].*\s(\S+)\s*$", table.group(1), re.M)
     bad_imports = sorted(d for d in imports if d not in SYSTEM_DLLS and not d.startswith("api-ms-win-"))
     problems = []
     if exports != ["PyInit__vistrel"]:
