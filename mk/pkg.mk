@@ -14,7 +14,7 @@ PKG_DIR := build-pkg
 wheel: deps win
 	rm -rf dist $(PKG_DIR)/raw && mkdir -p dist $(PKG_DIR)/raw
 	$(PYTHON) -m build --sdist --no-isolation -o dist . > $(PKG_DIR)/sdist.log
-	env -u VISTREL_WERROR $(PYTHON) -m pip wheel -v --no-cache-dir --no-deps --no-build-isolation -C build.verbose=true \
+	env -u VISTREL_WERROR $(PYTHON) -m pip wheel -v --no-cache-dir --no-deps --no-build-isolation --config-settings=build.verbose=true \
 	  -w $(PKG_DIR)/raw dist/vistrel-$(PKG_VERSION).tar.gz > $(PKG_DIR)/sdist-build.log 2>&1
 	PATH=$(CURDIR)/$(VENV_BIN):$$PATH $(VENV_BIN)/auditwheel repair -w dist $(PKG_DIR)/raw/vistrel-*.whl
 	$(PYTHON) packaging/win_wheel.py $(PKG_DIR)/raw/vistrel-$(PKG_VERSION)-*linux*.whl build-win/_vistrel.pyd dist
