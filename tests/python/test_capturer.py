@@ -164,18 +164,14 @@ def test_use_from_another_thread_is_an_internal_fault(sim):
     assert repr(c).endswith("cursor>")
 
 
-def test_dropped_on_another_thread_is_reported_and_leaked():
+def test_dropped_on_another_thread_is_reported_and_leaked(monkeypatch):
     _vistrel_sim.reset()
     reports = []
-    previous = sys.unraisablehook
-    sys.unraisablehook = lambda report: reports.append(report)
-    try:
-        holder = [_vistrel.Capturer()]
-        before = _vistrel_sim.live_objects()
-        run_in_thread(holder.clear)
-        gc.collect()
-    finally:
-        sys.unraisablehook = previous
+    monkeypatch.setattr(sys, "unraisablehook", reports.append)
+    holder = [_vistrel.Capturer()]
+    before = _vistrel_sim.live_objects()
+    run_in_thread(holder.clear)
+    gc.collect()
     assert [(type(r.exc_value), str(r.exc_value)) for r in reports] == [
         (RuntimeError, "vistrel::capture::Capturer is unsendable, but is being dropped on another thread")]
     # The session was not released on the wrong thread.
