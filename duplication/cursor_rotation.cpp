@@ -47,6 +47,8 @@ CursorState turn_shape(const CursorState& desktop, std::uint32_t rotation) {
     CursorState turned;
     if (!turns_desktop(rotation) || !shape_fits_buffer(desktop)) return turned;
     const std::uint32_t w = desktop.shape_width, h = desktop.shape_height;
+    // An empty shape draws nothing, turned or not (and its other side may be any size).
+    if (w == 0 || h == 0) return turned;
     const std::uint32_t tw = swaps_axes(rotation) ? h : w, th = swaps_axes(rotation) ? w : h;
     const std::uint8_t* from = desktop.shape->data();
     const std::size_t pitch = desktop.shape_pitch;

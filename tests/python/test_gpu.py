@@ -163,7 +163,7 @@ def test_no_handle_leaks_over_many_grabs(sim):
 
 def test_acquisition_failures_are_raised(sim):
     c = _vistrel.Capturer()
-    sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    sim.fail("IDXGIOutput1::DuplicateOutput", 0x887A0004, times=-1)
     sim.lose_access(0, 0)
     with pytest.raises(_vistrel.AccessLost) as raised:
         c.grab_gpu(timeout_ms=0)
