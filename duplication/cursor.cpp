@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "duplication/device.h"
+#include "duplication/dpi_awareness.h"
 #include "platform/os.h"
 
 namespace vistrel {
@@ -60,6 +61,7 @@ void update_cursor(DuplicationSession& session, const DXGI_OUTDUPL_FRAME_INFO& f
         } else {
             CURSORINFO info{};
             info.cbSize = sizeof info;
+            const PerMonitorDpiScope dpi;
             if (GetCursorInfo(&info)) {
                 // A suppressed cursor (flags 2) counts as hidden.
                 c.visible = info.flags == CURSOR_SHOWING;
