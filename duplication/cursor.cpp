@@ -4,6 +4,7 @@
 
 #include "duplication/cursor_rotation.h"
 #include "duplication/device.h"
+#include "duplication/dpi_awareness.h"
 #include "platform/os.h"
 
 namespace vistrel {
@@ -74,6 +75,7 @@ void update_cursor(DuplicationSession& session, const DXGI_OUTDUPL_FRAME_INFO& f
     } else if (new_image) {
         CURSORINFO info{};
         info.cbSize = sizeof info;
+        const PerMonitorDpiScope dpi;
         if (GetCursorInfo(&info)) {
             // A suppressed cursor (flags 2) counts as hidden.
             c.visible = info.flags == CURSOR_SHOWING;

@@ -162,7 +162,7 @@ void warm_up(DuplicationSession& s) {
 
 Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
                                                     bool cursor_enabled) {
-    ensure_dpi_awareness();
+    const PerMonitorDpiScope dpi;
     auto adapter = find_adapter(device_index);
     if (!adapter) return adapter.take_failure();
 

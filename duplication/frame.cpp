@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "duplication/dpi_awareness.h"
 #include "platform/os.h"
 
 namespace vistrel {
@@ -33,6 +34,7 @@ bool refused_for_now(HRESULT hr) {
 // alive. When none can be had, the failure is the acquisition's that lost the old one.
 Result<Acquired> recreate_duplication(DuplicationSession& session, ComPtr<IErrorInfo> lost_info) {
     const HRESULT lost = session.lost_hresult;
+    const PerMonitorDpiScope dpi;
     ComPtr<IDXGIOutputDuplication> fresh;
     const HRESULT hr = session.output->DuplicateOutput(session.device.get(), fresh.put());
     if (FAILED(hr)) (void)os::take_error_info();
