@@ -136,6 +136,12 @@ void MappedFrame::copy_rows(std::uint32_t left, std::uint32_t top, std::uint32_t
     for (std::size_t i = 0; i < rows; ++i) std::memcpy(destination + i * row_bytes, source + i * row_pitch_, row_bytes);
 }
 
+const std::uint8_t* MappedFrame::row(std::uint32_t left, std::uint32_t y, std::uint32_t width) const {
+    if (y >= session_->height || left > session_->width || width > session_->width - left)
+        throw InternalFault("MappedFrame::row: outside the image");
+    return data_ + std::size_t{y} * row_pitch_ + std::size_t{left} * 4;
+}
+
 Status read_region(DuplicationSession& session, std::uint32_t left, std::uint32_t top, std::uint32_t right,
                    std::uint32_t bottom, std::uint8_t* destination, std::size_t destination_length) {
     // Checked before anything is queued: a caller's mistake, not the platform's.

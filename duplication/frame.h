@@ -39,6 +39,10 @@ public:
     void copy_rows(std::uint32_t left, std::uint32_t top, std::uint32_t right, std::uint32_t bottom,
                    std::uint8_t* destination, std::size_t destination_length) const;
 
+    // Row `y` of the image from column `left` on, `width` pixels of BGRA, read in place.
+    // The span must lie inside the image (else an internal fault).
+    const std::uint8_t* row(std::uint32_t left, std::uint32_t y, std::uint32_t width) const;
+
 private:
     MappedFrame(DuplicationSession& session, const std::uint8_t* data, std::size_t row_pitch)
         : session_(&session), data_(data), row_pitch_(row_pitch) {}
