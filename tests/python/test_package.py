@@ -13,6 +13,11 @@ def test_names_and_version():
     for name in _vistrel.__all__[1:]:
         assert getattr(vistrel, name) is getattr(_vistrel, name)
     assert vistrel.__version__ == _vistrel.__version__ == "0.1.2"
+    # dir() and tab completion show the API and the package's own submodules, nothing the
+    # package itself imported to write it.
+    shown = {n for n in dir(vistrel) if not n.startswith("_")}
+    own_modules = {n for n in shown if getattr(getattr(vistrel, n), "__name__", "").startswith("vistrel.")}
+    assert shown - own_modules == set(vistrel.__all__) - {"__version__"}
 
 
 def test_module_paths_resolve():
