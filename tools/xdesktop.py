@@ -14,6 +14,7 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -130,13 +131,29 @@ def moving_desktop(width=1280, height=720):
             raise RuntimeError(f"the animating client exited with status {animator.wait(timeout=10)}")
         yield server.display
     finally:
-        if animator is not None:
-            end(animator)
-        server.stop()
+        with signals_held():
+            if animator is not None:
+                end(animator)
+            server.stop()
         if previous is None:
             os.environ.pop("DISPLAY", None)
         else:
             os.environ["DISPLAY"] = previous
+
+
+@contextlib.contextmanager
+def signals_held():
+    """Ctrl+C and SIGTERM are ignored while the servers end: a second one would otherwise
+    cut their ending short and leave them running."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    held = {sig: signal.signal(sig, signal.SIG_IGN) for sig in (signal.SIGINT, signal.SIGTERM)}
+    try:
+        yield
+    finally:
+        for sig, handler in held.items():
+            signal.signal(sig, handler)
 
 
 if __name__ == "__main__" and sys.argv[1:2] == ["animate"]:
