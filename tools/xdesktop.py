@@ -43,7 +43,7 @@ def scene(width, height):
 
     image = Image.new("RGB", (width, height))
     draw = ImageDraw.Draw(image)
-    for y in range(height):  # a vertical gradient, the usual wallpaper
+    for y in range(height):
         shade = 40 + 50 * y // height
         draw.line([(0, y), (width, y)], fill=(20, shade // 2 + 20, shade + 40))
     draw.rectangle([0, height - 36, width, height], fill=(30, 30, 36))
