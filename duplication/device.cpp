@@ -116,6 +116,14 @@ Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, Dupl
     if (!s.output) return Failure::hresult(E_POINTER);
 
     hr = s.output->DuplicateOutput(s.device.get(), s.duplication.put());
+    // Windows gives each process one duplication of an output: the device is ours and
+    // valid, so the parameter it refuses is the output.
+    if (hr == E_INVALIDARG) {
+        drop_error_info();
+        return Failure::hresult_explained(hr, "output " + std::to_string(output_index) +
+                                                  " is already captured in this process; close its other "
+                                                  "Capturer first (one capture of an output per process)");
+    }
     if (FAILED(hr)) return failed_call(hr);
     if (!s.duplication) return Failure::no_object();
 
@@ -154,7 +162,7 @@ void warm_up(DuplicationSession& s) {
 
 Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
                                                     bool cursor_enabled) {
-    ensure_dpi_awareness();
+    const PerMonitorDpiScope dpi;
     auto adapter = find_adapter(device_index);
     if (!adapter) return adapter.take_failure();
 

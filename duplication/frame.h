@@ -11,11 +11,17 @@ namespace vistrel {
 
 enum class Acquired { NewFrame, NoNewFrame };
 
-// Waits up to `timeout_ms` for the next desktop frame, copies it into the session's GPU
-// copy texture and updates the cursor state. A lost duplication (any failure but the
-// time-out) is re-created and reported as no new frame; only a failed re-creation is a
-// Failure, carrying the acquisition's HRESULT.
+// Waits up to `timeout_ms` for the next desktop frame, copies its new image (if it has
+// one) into the session's GPU copy texture and updates the cursor state. A lost
+// duplication (any failure but the time-out) is released, re-created and reported as no
+// new frame; a failed re-creation is a Failure carrying the acquisition's HRESULT, and
+// leaves the session without a duplication until a later call re-creates it.
 Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeout_ms);
+
+// Whether the session lost its duplication to a passing episode (the secure desktop, a
+// disconnected session) and may capture again once it ends; a capture thread waits it
+// out instead of ending.
+bool lost_for_now(const DuplicationSession& session);
 
 // The GPU copy texture brought to the CPU: copied into the staging texture and mapped
 // for reading until destroyed. One map serves any number of row copies.

@@ -112,10 +112,14 @@ std::string take_python_error_text() {
     return text;
 }
 
-std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) {
+static std::string hresult_message_prefix(std::uint32_t code) {
     char prefix[24];
     std::snprintf(prefix, sizeof prefix, "DXGI 0x%08X: ", static_cast<unsigned>(code));
-    return prefix + os::system_message_text(static_cast<HRESULT>(code), error_info);
+    return prefix;
+}
+
+std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) {
+    return hresult_message_prefix(code) + os::system_message_text(static_cast<HRESULT>(code), error_info);
 }
 
 PendingError failure_to_exception(Failure failure) {
@@ -133,7 +137,8 @@ PendingError failure_to_exception(Failure failure) {
     }
     const std::uint32_t code = failure.code();
     // The text is looked up before taking the lock: it may call into COM.
-    std::string message = hresult_message(code, failure.error_info());
+    std::string message = failure.text().empty() ? hresult_message(code, failure.error_info())
+                                                 : hresult_message_prefix(code) + failure.text();
     ErrorClass cls = ErrorClass::CaptureError;
     const HRESULT hr = static_cast<HRESULT>(code);
     if (hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) cls = ErrorClass::DeviceError;

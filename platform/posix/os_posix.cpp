@@ -180,6 +180,10 @@ void discard_last_error() {}
 
 bool set_process_dpi_awareness() { return !test_hooks::os_call_fails("SetProcessDpiAwarenessContext"); }
 
+// Nothing here scales coordinates for a thread.
+ThreadDpiAwareness::ThreadDpiAwareness() = default;
+ThreadDpiAwareness::~ThreadDpiAwareness() = default;
+
 namespace detail {
 
 // The system's texts for the codes this module meets, as FormatMessageW gives them.

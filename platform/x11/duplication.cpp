@@ -62,7 +62,9 @@ public:
         desc->ModeDesc.Height = monitor_.height;
         desc->ModeDesc.RefreshRate = {60, 1};
         desc->ModeDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc->Rotation = monitor_.rotation;
+        // X delivers the screen as it is seen, so frames are never turned within their
+        // surface; the monitor's rotation is the output's (list_outputs) to report.
+        desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
         desc->DesktopImageInSystemMemory = TRUE;
     }
 
@@ -314,9 +316,9 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
 
     const LONGLONG now = ticks_now();
     // X draws the pointer over the desktop, never into it: a frame where only the pointer
-    // moved is still a new picture of the screen, so it carries a present time and the
-    // core redraws the pointer where it now is.
-    info->LastPresentTime.QuadPart = new_image || pointer_changed_ ? now : 0;
+    // moved carries its position and no present time, and the core redraws the pointer
+    // over the image it already has.
+    info->LastPresentTime.QuadPart = new_image ? now : 0;
     info->AccumulatedFrames = new_image ? std::max<UINT>(accumulated_, 1) : 0;
     info->LastMouseUpdateTime.QuadPart = now;
     info->PointerPosition.Position = {pointer_x_ - shape_.hotspot_x - monitor_.x,

@@ -108,9 +108,14 @@ Result<Pixels> crop(DuplicationSession& session, const Region& region, BufferPoo
     Pixels pixels = pool.take();
     Status read = read_region(session, region.left, region.top, region.right, region.bottom, pixels->data(), length);
     if (!read) return read.take_failure();
-    if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session.cursor);
+    if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session);
     return pixels;
 }
+
+// How often a capture thread tries again to duplicate an output it lost to the secure
+// desktop or a disconnected session: soon enough to miss little after it ends, rarely
+// enough not to load the system while it lasts.
+constexpr std::uint64_t kLostRetryNs = 50'000'000;
 
 void capture_loop(DuplicationSession& session, const CaptureParams& params, CaptureShared& shared) {
     const std::uint64_t period = period_ns(params.target_fps);
@@ -122,6 +127,12 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
 
     while (!shared.stop.load()) {
         auto acquired = acquire_frame(session, 2);
+        if (!acquired && lost_for_now(session)) {
+            // No new frames while the episode lasts; the video mode repeats its last one.
+            if (params.video_mode && last_frame) publish(shared, counter, last_frame);
+            wait_remaining(timer.get(), kLostRetryNs);
+            continue;
+        }
         if (!acquired) {
             store_failure(shared, acquired.take_failure());
             return;

@@ -23,7 +23,7 @@ Status render_frame(DuplicationSession& session, const Region& region, PixelForm
     if (format == PixelFormat::Bgra) {
         // Straight into the array: one copy per pixel.
         mapped->copy_rows(region.left, region.top, region.right, region.bottom, array, packed);
-        if (session.cursor_enabled) composite_cursor(array, packed, region, session.cursor);
+        if (session.cursor_enabled) composite_cursor(array, packed, region, session);
         return Ok{};
     }
     // Through the session's frame buffer (reused by every grab, only ever grown), a strip
@@ -37,7 +37,7 @@ Status render_frame(DuplicationSession& session, const Region& region, PixelForm
         const std::size_t strip_bytes = row_bytes * n;
         const Region band{region.left, region.top + y, region.right, region.top + y + n};
         mapped->copy_rows(band.left, band.top, band.right, band.bottom, rows, strip_bytes);
-        if (session.cursor_enabled) composite_cursor(rows, strip_bytes, band, session.cursor);
+        if (session.cursor_enabled) composite_cursor(rows, strip_bytes, band, session);
         convert_bgra(format, rows, strip_bytes, array + std::size_t{y} * w * channels, std::size_t{n} * w * channels, w,
                      n);
     }

@@ -15,6 +15,9 @@
 namespace vistrel {
 namespace {
 
+// How long a fresh duplication's first frame is waited for, as at opening.
+constexpr std::uint32_t kFirstFrameMs = 50;
+
 // Acquires with the lock released.
 Result<Acquired> acquire_unlocked(DuplicationSession& session, std::uint32_t timeout_ms) {
     py::ReleaseGil released;
@@ -25,7 +28,11 @@ Result<Acquired> acquire_unlocked(DuplicationSession& session, std::uint32_t tim
 // never had an image waits for its first one, up to `timeout_ms`, in slices so that
 // Ctrl+C ends the wait. False with the exception set otherwise.
 bool current_image(DuplicationSession& session, std::uint32_t timeout_ms) {
+    const std::uint64_t generation = session.duplication_generation;
     auto polled = acquire_unlocked(session, 0);
+    // A duplication re-created after a loss (the secure desktop ended, say) delivers the
+    // current desktop as its first frame: the copy texture still holds the old one.
+    if (polled && session.duplication_generation != generation) polled = acquire_unlocked(session, kFirstFrameMs);
     if (!polled) {
         raise_failure(polled.take_failure());
         return false;

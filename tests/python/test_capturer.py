@@ -17,15 +17,17 @@ def test_defaults(sim):
     assert c.region == (0, 0, 1920, 1080)
     assert c.cursor is True and c.is_capturing is False and c.format == "bgra"
     assert repr(c) == "<vistrel.Capturer output=0 device=0 1920x1080 cursor>"
-    assert repr(_vistrel.Capturer(cursor=False)) == "<vistrel.Capturer output=0 device=0 1920x1080>"
+    c.close()
+    with _vistrel.Capturer(cursor=False) as quiet:
+        assert repr(quiet) == "<vistrel.Capturer output=0 device=0 1920x1080>"
     assert _vistrel.Capturer(cursor=np.bool_(False)).cursor is False
 
 
 def test_indices_and_keyword_only_arguments(sim):
     sim.reset([adapter(outputs=[output(), output("\\\\.\\DISPLAY2", 1280, 1024)])])
-    by_position = _vistrel.Capturer(1, device=0)
-    by_keyword = _vistrel.Capturer(output=1)
-    assert repr(by_position) == repr(by_keyword) == "<vistrel.Capturer output=1 device=0 1280x1024 cursor>"
+    with _vistrel.Capturer(1, device=0) as by_position:
+        expected = repr(by_position)
+    assert expected == repr(_vistrel.Capturer(output=1)) == "<vistrel.Capturer output=1 device=0 1280x1024 cursor>"
     with pytest.raises(TypeError):
         _vistrel.Capturer(0, True)
     with pytest.raises(TypeError):
@@ -79,8 +81,8 @@ def test_platform_failure_at_construction(sim):
 
 
 def test_region_argument(sim):
-    c = _vistrel.Capturer(region=(10, 20, 110, 70))
-    assert c.region == (10, 20, 110, 70)
+    with _vistrel.Capturer(region=(10, 20, 110, 70)) as c:
+        assert c.region == (10, 20, 110, 70)
     assert _vistrel.Capturer(region=None).region == (0, 0, 1920, 1080)
 
 
@@ -126,6 +128,7 @@ def test_debug_cursor(sim):
                     "shape_pitch": 4, "hotspot_x": 3, "hotspot_y": 5, "buf_len": 256}
     assert list(info)[:3] == ["visible", "pos_x", "pos_y"]
 
+    c.close()
     quiet = _vistrel.Capturer(cursor=False)
     sim.present(0, 0, sim.image(0, 0), pointer={"x": 50, "y": 60, "shape": shape})
     quiet.grab()

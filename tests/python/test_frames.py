@@ -196,7 +196,7 @@ def test_first_frame_timeout_and_retry(sim):
 def test_thread_failures_are_reported(sim):
     c = _vistrel.Capturer()
     frames = c.frames(30, timeout_ms=2000)
-    sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    sim.fail("IDXGIOutput1::DuplicateOutput", 0x887A0004, times=-1)
     sim.lose_access(0, 0)
     with pytest.raises(ValueError, match="^AccessLost: DXGI 0x887A0026: "):
         next(frames)
