@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo clean
+.PHONY: deps build test ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo demo-sim pictures clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -103,9 +103,18 @@ bench: build
 	$(MAKE) --no-print-directory x11-bench || status=1; \
 	exit $$status
 
-# The main job on the default simulated machine, with what it saw and how fast.
-demo: build
+# The main job on a desktop of its own: an Xvfb with moving content, captured by the X11
+# module into out/ (a screenshot, a region at a fixed rate, a 3-second MP4).
+demo: x11
+	PYTHONPATH=build-x11/python $(PYTHON) tools/demo.py
+
+# The same tour of the API on the simulated machine of the test build.
+demo-sim: build
 	PYTHONPATH=build/python $(PYTHON) examples/demo.py
 
+# The README's pictures (docs/desktop.png, docs/lateness.png), from the X11 module on Xvfb.
+pictures: x11
+	PYTHONPATH=build-x11/python $(PYTHON) tools/pictures.py
+
 clean:
-	rm -rf build build-san build-win build-product build-x11 build-pkg dist
+	rm -rf build build-san build-win build-product build-x11 build-pkg dist out

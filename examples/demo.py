@@ -1,8 +1,11 @@
-"""A first run of vistrel on the simulated machine: list the outputs, open a Capturer,
-grab in every layout and a region, save a frame as PNG, measure the grab rate, run the
-background capture and the constant-frame-rate iterator, and hand a frame over on the GPU.
+"""A tour of the API on the simulated machine: list the outputs, open a Capturer, grab in
+every layout and a region, save a frame as PNG, measure the grab rate, run the background
+capture and the constant-frame-rate iterator, and hand a frame over on the GPU.
 
-    make demo
+A test-build example: it needs `_vistrel_sim`, which only the test build has, so it does
+not run against an installed package (`make demo` runs the real thing on Xvfb).
+
+    make demo-sim
 """
 import pathlib
 import time
@@ -78,7 +81,6 @@ def main() -> None:
             print(f"  frames(60): slot {seconds:.3f} s served {late * 1000:+.2f} ms from its due time, "
                   f"each frame {image.shape}")
 
-            capturer.grab(timeout_ms=0)  # the iterator released the session: reopen it
             texture = capturer.grab_gpu()
             assert texture is not None
             with texture:

@@ -4,10 +4,9 @@ The capture itself is the extension module ``vistrel._vistrel``; this package re
 its names and adds what is plain Python: :func:`screenshot` and the command line
 (``python -m vistrel``).
 """
-from __future__ import annotations
-
+# No `from typing import ...` at module level: every name bound here shows in dir(vistrel).
+import typing as _typing
 from importlib import metadata as _metadata
-from typing import TYPE_CHECKING, Optional, Tuple
 
 from vistrel import _vistrel
 from vistrel._vistrel import (
@@ -24,7 +23,9 @@ from vistrel._vistrel import (
     output_info,
 )
 
-if TYPE_CHECKING:
+if _typing.TYPE_CHECKING:
+    from typing import Optional, Tuple
+
     import numpy as np
     from numpy.typing import NDArray
 
@@ -56,9 +57,9 @@ def screenshot(
     *,
     device: int = 0,
     fmt: str = "rgb",
-    region: Optional[Tuple[int, int, int, int]] = None,
+    region: "Optional[Tuple[int, int, int, int]]" = None,
     cursor: bool = True,
-) -> NDArray[np.uint8]:
+) -> "NDArray[np.uint8]":
     """The current image of one output as a (H, W, C) uint8 array, RGB by default.
 
     Opens a Capturer on output ``output`` of adapter ``device``, takes

@@ -19,7 +19,8 @@ if TYPE_CHECKING:
     import numpy as np
     from numpy.typing import NDArray
 
-ROTATIONS = {0: "?", 1: "0", 2: "90", 3: "180", 4: "270"}
+# The number list_outputs() gives, with what it means beside it.
+ROTATIONS = {0: "0 (unknown)", 1: "1 (none)", 2: "2 (90°)", 3: "3 (180°)", 4: "4 (270°)"}
 PIL_MODES = {"rgb": "RGB", "rgba": "RGBA", "gray": "L", "grey": "L"}
 
 
