@@ -6,7 +6,6 @@ its names and adds what is plain Python: :func:`screenshot` and the command line
 """
 # No `from typing import ...` at module level: every name bound here shows in dir(vistrel).
 import typing as _typing
-from importlib import metadata as _metadata
 
 from vistrel import _vistrel
 from vistrel._vistrel import (
@@ -29,11 +28,9 @@ if _typing.TYPE_CHECKING:
     import numpy as np
     from numpy.typing import NDArray
 
-try:
-    __version__: str = _metadata.version("vistrel")
-except _metadata.PackageNotFoundError:
-    # Run from a build tree: no distribution installed, the extension knows the version.
-    __version__ = _vistrel.__version__
+# Compiled into the extension from the one place the version is written, the same the
+# wheel's metadata is made from: asking the metadata instead costs most of an import.
+__version__: str = _vistrel.__version__
 
 __all__ = [
     "__version__",
