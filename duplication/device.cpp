@@ -154,14 +154,14 @@ Status create_frame_textures(DuplicationSession& s) {
 
 // Primes the GPU copy texture with the first desktop image and the cursor state with
 // the first pointer; whatever these report is not open's business.
-void warm_up(DuplicationSession& s) {
+void prime(DuplicationSession& s) {
     for (int i = 0; i < 2; ++i) (void)acquire_frame(s, 50);
 }
 
 }  // namespace
 
 Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
-                                                    bool cursor_enabled) {
+                                                    bool cursor_enabled, bool warm_up) {
     const PerMonitorDpiScope dpi;
     auto adapter = find_adapter(device_index);
     if (!adapter) return adapter.take_failure();
@@ -173,7 +173,7 @@ Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, 
     if (Status duplicated = duplicate_output(adapter->adapter.get(), output_index, s); !duplicated)
         return duplicated.take_failure();
     if (Status textures = create_frame_textures(s); !textures) return textures.take_failure();
-    warm_up(s);
+    if (warm_up) prime(s);
     return s;
 }
 

@@ -78,8 +78,11 @@ struct DuplicationSession {
     ~DuplicationSession();
 
     // Opens a session on adapter `device_index`, output `output_index`, and warms it up
-    // with two 50 ms acquisitions. On failure nothing obtained survives.
-    static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index, bool cursor_enabled);
+    // with two 50 ms acquisitions unless `warm_up` is false (a session for one image,
+    // which takes the fresh duplication's first frame itself). On failure nothing
+    // obtained survives.
+    static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index, bool cursor_enabled,
+                                           bool warm_up = true);
 };
 
 // The description of the session's frame textures (width x height BGRA, default usage,

@@ -6,11 +6,13 @@
 #include "duplication/enumerate.h"
 #include "platform/utf16.h"
 #include "src/capture/background.h"
+#include "src/capture/capturer.h"
 #include "src/capture/capturer_type.h"
 #include "src/errors.h"
 #include "src/gpu/gpu_texture_type.h"
 #include "src/pacing/frames_iter_type.h"
 #include "src/py/entry.h"
+#include "src/py/method.h"
 #include "src/py/text.h"
 
 namespace vistrel {
@@ -92,6 +94,10 @@ PyObject* output_info(PyObject*, PyObject*) {
 
 PyMethodDef g_list_outputs = {"list_outputs", list_outputs, METH_NOARGS,
                               "list_outputs()\n--\n\nReturns a list of dicts (one per output across all adapters)."};
+PyMethodDef g_screenshot = {
+    "_screenshot", py::method(&screenshot_once), METH_VARARGS | METH_KEYWORDS,
+    "_screenshot(output=0, *, device=0, fmt='rgb', region=None, cursor=True, timeout_ms=1000)\n"
+    "--\n\nOne image of an output, from a duplication opened for it alone (vistrel.screenshot)."};
 PyMethodDef g_device_info = {"device_info", device_info, METH_NOARGS, "device_info()\n--\n\n"};
 PyMethodDef g_output_info = {"output_info", output_info, METH_NOARGS, "output_info()\n--\n\n"};
 
@@ -163,6 +169,9 @@ int module_exec(PyObject* module) {
                 if (add_exported(module, name, new_reference(exception_class(cls))) != 0) return -1;
             for (PyMethodDef* def : {&g_list_outputs, &g_device_info, &g_output_info})
                 if (add_exported(module, def->ml_name, module_function(module, def)) != 0) return -1;
+            // The package's screenshot(); not part of the module's own namespace list.
+            py::Ref screenshot = module_function(module, &g_screenshot);
+            if (!screenshot || PyObject_SetAttrString(module, g_screenshot.ml_name, screenshot.get()) != 0) return -1;
             return 0;
         },
         -1);

@@ -59,10 +59,10 @@ def screenshot(
 ) -> "NDArray[np.uint8]":
     """The current image of one output as a (H, W, C) uint8 array, RGB by default.
 
-    Opens a Capturer on output ``output`` of adapter ``device``, takes
-    :meth:`Capturer.screenshot` and closes it again. For more than one image, keep a
-    Capturer open instead: opening one costs far more than a screenshot.
+    Duplicates output ``output`` of adapter ``device`` for this one image, as
+    :meth:`Capturer.screenshot` would see it, and lets it go again. For more than one
+    image, keep a Capturer open instead: opening one costs far more than a screenshot.
     Raises what ``Capturer(...)`` and ``Capturer.screenshot`` raise.
     """
-    with Capturer(output, device=device, cursor=cursor) as capturer:
-        return capturer.screenshot(fmt=fmt, region=region)
+    # One opening and one frame: a kept Capturer's warm-up would only add to the wait.
+    return _vistrel._screenshot(output, device=device, fmt=fmt, region=region, cursor=cursor)

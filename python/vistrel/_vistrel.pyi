@@ -247,3 +247,14 @@ def device_info() -> str:
 
 def output_info() -> str:
     """One line per output: indices, resolution, rotation, attached flag (``Primary:``)."""
+
+def _screenshot(
+    output: int = 0,
+    *,
+    device: int = 0,
+    fmt: str = "rgb",
+    region: Optional[_Region] = None,
+    cursor: bool = True,
+    timeout_ms: int = 1000,
+) -> NDArray[np.uint8]:
+    """One image of an output, from a duplication opened for it alone (``vistrel.screenshot``)."""

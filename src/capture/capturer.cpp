@@ -7,10 +7,11 @@
 
 namespace vistrel {
 
-Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor) {
+Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
+                                                 bool warm_up) {
     // Opening waits up to 100 ms for its warm-up frames: other threads run meanwhile.
     py::ReleaseGil released;
-    return DuplicationSession::open(device, output, cursor);
+    return DuplicationSession::open(device, output, cursor, warm_up);
 }
 
 void CapturerState::adopt(DuplicationSession opened) {
