@@ -23,9 +23,10 @@ def test_schedule_on_an_idle_desktop(sim):
     assert [s for _, s, _ in results] == [k / 30 for k in range(8)]
     for k, (_, _, returned) in enumerate(results):
         assert returned - started >= k / 30 - 1e-6  # never early
-    # Each slot after the first waits for its due time: about 33 ms apart.
+    # Each slot after the first waits for its due time: about 33 ms apart. A slot served
+    # late on a loaded machine is followed by a short gap, so the typical gap is checked.
     gaps = [b - a for (_, _, a), (_, _, b) in zip(results[1:], results[2:])]
-    assert all(0.02 < gap < 0.08 for gap in gaps), gaps
+    assert 0.02 < sorted(gaps)[len(gaps) // 2] < 0.06, gaps
     first = results[0][0]
     for frame, _, _ in results[1:]:
         np.testing.assert_array_equal(frame, first)   # repeats of the one image
