@@ -148,6 +148,8 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
 
 void discard_last_error() { (void)GetLastError(); }
 
+std::uint32_t current_process_id() { return GetCurrentProcessId(); }
+
 bool set_process_dpi_awareness() {
     if (SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return true;
     // Typically the host fixed its awareness already; that is not our error to report.

@@ -1,5 +1,15 @@
 #include "platform/x11/connection.h"
 
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "platform/x11/refusal.h"
+#include "platform/x11/reply_deadline.h"
+
 namespace vistrel::x11 {
 namespace {
 
@@ -24,6 +34,43 @@ const char* connection_error_reason(int code) {
     }
 }
 
+// One xcb_connect, shared between the caller and the thread that makes it: whichever
+// finishes last owns (and, if abandoned, disconnects) the connection.
+struct ConnectAttempt {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;   // guarded by mutex
+    bool abandoned = false;  // guarded by mutex
+    xcb_connection_t* connection = nullptr;
+};
+
+// xcb_connect, which waits for the server's handshake without limit, made on a thread of
+// its own so that the caller waits only until its deadline. Null when it ran out; a
+// connection that completes later is closed by that thread.
+xcb_connection_t* connect_within_deadline(const XcbApi& api, const std::string& display) {
+    auto attempt = std::make_shared<ConnectAttempt>();
+    try {
+        std::thread([attempt, &api, display] {
+            xcb_connection_t* connection = api.xcb_connect(display.c_str(), nullptr);
+            std::lock_guard lock(attempt->mutex);
+            if (attempt->abandoned) {
+                api.xcb_disconnect(connection);
+                return;
+            }
+            attempt->connection = connection;
+            attempt->finished = true;
+            attempt->done.notify_one();
+        }).detach();
+    } catch (const std::system_error&) {
+        return api.xcb_connect(display.c_str(), nullptr);  // no thread to spare: connect here
+    }
+    std::unique_lock lock(attempt->mutex);
+    if (attempt->done.wait_until(lock, current_reply_deadline(), [&] { return attempt->finished; }))
+        return attempt->connection;
+    attempt->abandoned = true;
+    return nullptr;
+}
+
 }  // namespace
 
 std::string display_name() {
@@ -42,17 +89,35 @@ std::shared_ptr<Connection> Connection::open(const std::string& display, XFailur
         failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "cannot connect to X display: DISPLAY is not set"};
         return nullptr;
     }
-    xcb_connection_t* connection = api->xcb_connect(display.c_str(), nullptr);
+    xcb_connection_t* connection = connect_within_deadline(*api, display);
+    if (!connection) {
+        failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, no_answer_text(display)};
+        return nullptr;
+    }
     if (int code = api->xcb_connection_has_error(connection)) {
         api->xcb_disconnect(connection);  // xcb hands out an error object even on failure
-        failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE,
-                   "cannot connect to X display '" + display + "': " + connection_error_reason(code)};
+        // libxcb says the same for no server and a refused handshake: ask the server why.
+        std::string reason = code == XCB_CONN_ERROR ? refusal_reason(display) : std::string();
+        if (reason.empty()) reason = connection_error_reason(code);
+        failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "cannot connect to X display '" + display + "': " + reason};
         return nullptr;
     }
     return std::shared_ptr<Connection>(new Connection(*api, connection, display));
 }
 
-Connection::~Connection() { api_.xcb_disconnect(connection_); }
+Connection::Connection(const XcbApi& api, xcb_connection_t* connection, std::string display)
+    : api_(api), connection_(connection), display_(std::move(display)), owner_(getpid()) {}
+
+bool Connection::inherited() const { return getpid() != owner_; }
+
+Connection::~Connection() {
+    // The socket is shared with the parent after a fork: disconnecting would shut it down
+    // for the parent too. The child only closes its copy and leaves libxcb's record.
+    if (inherited())
+        close(api_.xcb_get_file_descriptor(connection_));
+    else
+        api_.xcb_disconnect(connection_);
+}
 
 const xcb_screen_t* Connection::screen(std::uint32_t index) const {
     xcb_screen_iterator_t it = api_.xcb_setup_roots_iterator(api_.xcb_get_setup(connection_));
@@ -63,6 +128,11 @@ const xcb_screen_t* Connection::screen(std::uint32_t index) const {
 
 std::string lost_connection_text(const Connection& connection) {
     return "lost the connection to X display '" + connection.display() + "'";
+}
+
+std::string no_answer_text(const std::string& display) {
+    return "X display '" + display + "' did not answer within " + std::to_string(kOpenTimeout.count()) +
+           " ms (a stopped server, or a network that stopped passing its traffic)";
 }
 
 }  // namespace vistrel::x11

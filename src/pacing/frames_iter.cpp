@@ -48,7 +48,7 @@ void close_iterator(FramesIterState& s) {
         s.closed = true;
         s.frames_busy->clear(s.busy_token);  // even if the join reports a panicked thread
         if (s.background) {
-            DuplicationSession released = stop_and_join(s.background);
+            std::optional<DuplicationSession> released = stop_and_join(s.background);
             (void)released;  // not returned to the Capturer
         }
     }

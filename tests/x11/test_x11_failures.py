@@ -14,6 +14,7 @@ import pytest
 from vistrel import _vistrel
 from conftest import own_segments
 from painter import Painter
+from xservers import start_xvfb
 
 
 def test_no_display_is_a_capture_error_naming_the_cause(monkeypatch):
@@ -78,3 +79,41 @@ def test_module_imports_and_answers_without_x_libraries(xvfb):
                          env=dict(os.environ))
     assert out.returncode == 0, out.stderr
     assert out.stdout.startswith("DXGI 0x887A0022: cannot connect to X display: cannot load libxcb.so.1"), out.stdout
+
+
+def authority_file(path, cookie, number=b""):
+    """An Xauthority file holding one MIT-MAGIC-COOKIE-1 entry for any host."""
+    def field(b):
+        return len(b).to_bytes(2, "big") + b
+    with open(path, "wb") as f:
+        f.write(b"\xff\xff" + field(b"") + field(number) + field(b"MIT-MAGIC-COOKIE-1") + field(cookie))
+
+
+def test_refused_connection_says_why(tmp_path, monkeypatch):
+    server_file = tmp_path / "server"
+    authority_file(server_file, bytes(range(16)))
+    server = start_xvfb(64, 64, "-auth", str(server_file))
+    try:
+        monkeypatch.setenv("DISPLAY", server.display)
+        number = server.display[1:].encode()
+        prefix = f"cannot connect to X display '{server.display}': the server refused the connection: "
+        cases = [
+            (bytes(16), f"Invalid MIT-MAGIC-COOKIE-1 key (the cookie sent came from {tmp_path / 'wrong'})"),
+            (None, "Authorization required, but no authorization protocol specified (the Xauthority file "
+                   f"{tmp_path / 'missing'} cannot be read)"),
+        ]
+        for cookie, reason in cases:
+            name = "wrong" if cookie else "missing"
+            if cookie:
+                authority_file(tmp_path / name, cookie, number)
+            monkeypatch.setenv("XAUTHORITY", str(tmp_path / name))
+            with pytest.raises(_vistrel.CaptureError) as e:
+                _vistrel.list_outputs()
+            assert str(e.value).endswith(prefix + reason)
+        monkeypatch.setenv("XAUTHORITY", str(server_file))
+        assert len(_vistrel.list_outputs()) == 1
+    finally:
+        server.stop()
+    with pytest.raises(_vistrel.CaptureError) as e:
+        _vistrel.list_outputs()
+    assert str(e.value).endswith(f"'{server.display}': no X server is listening on display {server.display}")
