@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/os.h"
+#include "platform/words.h"
 #include "src/py/gil.h"
 #include "src/py/once.h"
 #include "src/py/text.h"
@@ -112,11 +113,7 @@ std::string take_python_error_text() {
     return text;
 }
 
-std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) {
-    char prefix[24];
-    std::snprintf(prefix, sizeof prefix, "DXGI 0x%08X: ", static_cast<unsigned>(code));
-    return prefix + os::system_message_text(static_cast<HRESULT>(code), error_info);
-}
+std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) { return words::failed_call(code, error_info); }
 
 PendingError failure_to_exception(Failure failure) {
     switch (failure.kind()) {

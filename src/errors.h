@@ -62,7 +62,7 @@ PendingError failure_to_exception(Failure failure);
 // Raises the failure at a Python boundary; returns null for the caller to return.
 PyObject* raise_failure(Failure failure);
 
-// The "DXGI 0x........: text" message of a failed call.
+// The message of a failed call, in the provider's words ("DXGI 0x........: text" on Windows).
 std::string hresult_message(std::uint32_t code, IErrorInfo* error_info);
 
 // Sets the internal-fault exception with `text`.

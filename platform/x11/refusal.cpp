@@ -78,14 +78,16 @@ std::optional<Cookie> find_cookie(const std::string& file, const std::string& nu
     std::size_t at = 0;
     auto field = [&](std::string& out) {
         if (at + 2 > bytes.size()) return false;
-        const std::size_t length = (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
+        const std::size_t length =
+            (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
         if (at + 2 + length > bytes.size()) return false;
         out = bytes.substr(at + 2, length);
         at += 2 + length;
         return true;
     };
     while (at + 2 <= bytes.size()) {
-        const unsigned family = (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
+        const unsigned family =
+            (static_cast<unsigned char>(bytes[at]) << 8) | static_cast<unsigned char>(bytes[at + 1]);
         at += 2;
         std::string address, display, name, data;
         if (!field(address) || !field(display) || !field(name) || !field(data)) break;

@@ -3,10 +3,10 @@
 // so a stopped or unreachable server holds no caller longer than its call allows.
 #pragma once
 
+#include <xcb/xcb.h>
+
 #include <chrono>
 #include <cstdint>
-
-#include <xcb/xcb.h>
 
 namespace vistrel::x11 {
 
