@@ -77,11 +77,4 @@ ExclusiveBorrow::~ExclusiveBorrow() {
     if (flag_) flag_->count_ = 0;
 }
 
-void report_dropped_on_other_thread(const char* class_path) {
-    ErrorGuard pending;  // dealloc must not disturb a pending error
-    std::string text = std::string(class_path) + " is unsendable, but is being dropped on another thread";
-    PyErr_SetString(PyExc_RuntimeError, text.c_str());
-    PyErr_WriteUnraisable(nullptr);
-}
-
 }  // namespace vistrel::py

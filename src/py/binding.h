@@ -62,8 +62,4 @@ private:
     BorrowFlag* flag_ = nullptr;
 };
 
-// Reports, through the unraisable hook, that an object is dropped on another thread than
-// its own (its contents are then leaked rather than released on the wrong thread).
-void report_dropped_on_other_thread(const char* class_path);
-
 }  // namespace vistrel::py

@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 import pytest
@@ -122,3 +123,37 @@ def test_refused_connection_says_why(tmp_path, monkeypatch):
     with pytest.raises(_vistrel.CaptureError) as e:
         _vistrel.list_outputs()
     assert str(e.value).endswith(f"'{server.display}': no X server is listening on display {server.display}")
+
+
+def process_resources():
+    """Threads, sockets and attached System V segments this process holds now."""
+    tasks = len(os.listdir("/proc/self/task"))
+    sockets = sum(os.readlink(f"/proc/self/fd/{fd}").startswith("socket:") for fd in os.listdir("/proc/self/fd")
+                  if os.path.exists(f"/proc/self/fd/{fd}"))
+    with open("/proc/self/maps") as f:
+        segments = sum("SYSV" in line for line in f)
+    return tasks, sockets, segments
+
+
+def test_capturer_collected_on_another_thread_releases_everything(xvfb, monkeypatch):
+    reports = []
+    monkeypatch.setattr(sys, "unraisablehook", reports.append)
+    # This thread's own pointer connection is made once and kept: open it before counting.
+    with _vistrel.Capturer() as warm:
+        warm.screenshot()
+    before = process_resources()
+    for running in (False, True):
+        c = _vistrel.Capturer()
+        if running:
+            c.start()
+        cycle = [c]
+        cycle.append(cycle)  # only the cyclic collector frees it, on whichever thread runs it
+        del c, cycle
+        collector = threading.Thread(target=gc.collect)
+        collector.start()
+        collector.join()
+        assert reports == []
+        deadline = time.monotonic() + 2  # a thread that has ended leaves /proc a moment later
+        while process_resources() != before and time.monotonic() < deadline:
+            time.sleep(0.01)
+        assert process_resources() == before  # capture thread, X connection and segment are gone
