@@ -1,9 +1,10 @@
 // X11's words: the provider's own description of what X reported, without DXGI codes (the
 // exception's `hresult` attribute still carries the code for programs that branch on it).
+#include "platform/words.h"
+
 #include <cstdio>
 
 #include "platform/os.h"
-#include "platform/words.h"
 
 namespace vistrel::words {
 namespace {
