@@ -156,6 +156,9 @@ PendingError failure_to_exception(Failure failure) {
 }
 
 PyObject* raise_failure(Failure failure) {
+    // A signal may have cut the failed wait short (Ctrl+C against a silent X server): what
+    // its handler raises is what the user asked for.
+    if (PyErr_CheckSignals() != 0) return nullptr;
     failure_to_exception(std::move(failure)).raise();
     return nullptr;
 }
