@@ -37,11 +37,10 @@ void free_instance(PyObject* self);
 
 // tp_dealloc of the module's thread-bound objects, whose record `state` is owned by
 // pointer: `finalise(*state)` runs (a pending exception is kept aside; a failure of its
-// own is reported as unraisable), the record is deleted, the instance freed. On any
-// thread: the binding keeps concurrent use out, and once the last reference is gone
-// nothing else can touch the record, while what it owns (capture threads, platform
-// objects, connections) may be ended and released from any thread. The cyclic collector
-// runs on whichever thread allocates, so a record left to its owner would leak.
+// own is reported as unraisable), the record is deleted, the instance freed. This runs on
+// whatever thread drops the last reference (the cyclic collector runs on any thread):
+// nothing else can reach the record by then, and what it owns (capture threads, platform
+// objects, connections) may be ended and released from any thread.
 template <class State>
 void dealloc_bound(PyObject* self, State* state, void (*finalise)(State&)) {
     if (state) {
