@@ -15,7 +15,7 @@ from vistrel import _vistrel
 from painter import Painter
 
 OPEN_TIMEOUT = 5.0  # the bound opening and enumeration keep against a silent server
-SLACK = 0.6  # a frame's replies may take a floor of 0.25 s beyond a short time-out
+SLACK = 1.0  # a frame's replies may take a floor of 0.25 s beyond a short time-out, more under load
 
 
 class Worker:
