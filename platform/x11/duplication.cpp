@@ -18,6 +18,7 @@
 #include "platform/x11/layout.h"
 #include "platform/x11/monitor_image.h"
 #include "platform/x11/reply_deadline.h"
+#include "platform/x11/stall_watch.h"
 #include "platform/x11/texture.h"
 
 namespace vistrel::x11 {
@@ -204,6 +205,7 @@ bool Duplication::reconnect() {
 }
 
 void Duplication::drain_events() {
+    const StallWatch watch(x().xcb_get_file_descriptor(c()), current_reply_deadline());
     while (Reply<xcb_generic_event_t> event{x().xcb_poll_for_event(c())}) {
         const std::uint8_t type = event->response_type & 0x7F;
         if (type == 0) continue;  // an error of a request sent unchecked: its effect shows elsewhere

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/x11/stall_watch.h"
 #include "platform/x11/xcb_library.h"
 
 namespace vistrel::x11 {
@@ -52,12 +53,22 @@ void* wait_for_reply(xcb_connection_t* c, unsigned int sequence, xcb_generic_err
     const XcbApi& x = api();
     if (error) *error = nullptr;
     const Clock::time_point deadline = current_reply_deadline();
-    x.xcb_flush(c);
+    const int fd = x.xcb_get_file_descriptor(c);
+    {
+        const StallWatch watch(fd, deadline);
+        x.xcb_flush(c);
+    }
     for (;;) {
         void* reply = nullptr;
         xcb_generic_error_t* failed = nullptr;
-        // Reads what has arrived without blocking, queueing events for later.
-        if (x.xcb_poll_for_reply(c, sequence, &reply, &failed)) {
+        // Reads what has arrived without waiting, events queued for later, except the rest
+        // of a packet already begun, which the watch bounds.
+        int answered;
+        {
+            const StallWatch watch(fd, deadline);
+            answered = x.xcb_poll_for_reply(c, sequence, &reply, &failed);
+        }
+        if (answered) {
             if (error)
                 *error = failed;
             else
@@ -67,7 +78,7 @@ void* wait_for_reply(xcb_connection_t* c, unsigned int sequence, xcb_generic_err
         if (x.xcb_connection_has_error(c)) return nullptr;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left > 0) {
-            pollfd descriptor{x.xcb_get_file_descriptor(c), POLLIN, 0};
+            pollfd descriptor{fd, POLLIN, 0};
             // An interrupting signal gives up too: the caller's thread runs its handlers next.
             if (poll(&descriptor, 1, static_cast<int>(std::min<long long>(left, 1000))) >= 0) continue;
         }

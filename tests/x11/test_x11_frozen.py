@@ -13,6 +13,7 @@ import pytest
 
 from vistrel import _vistrel
 from painter import Painter
+from stalling_proxy import StallingProxy
 
 OPEN_TIMEOUT = 5.0  # the bound opening and enumeration keep against a silent server
 SLACK = 1.0  # a frame's replies may take a floor of 0.25 s beyond a short time-out, more under load
@@ -123,3 +124,19 @@ def test_process_ends_while_server_is_stopped(own_xvfb, ending):
             child.kill()
             child.wait()
         painter.close()
+
+
+def test_reply_cut_off_mid_packet(xvfb, monkeypatch):
+    proxy = StallingProxy(xvfb.display)
+    try:
+        monkeypatch.setenv("DISPLAY", proxy.display)
+        worker = Worker()
+        assert len(worker.run(_vistrel.list_outputs)) == 1
+        proxy.stall.set()
+        # libxcb reads the rest of a begun reply without limit: the connection is given up
+        # instead, a moment after the opening's time-out.
+        error = worker.run(_vistrel.list_outputs, OPEN_TIMEOUT + 2)
+        assert isinstance(error, _vistrel.CaptureError), error
+        assert str(error) == f"lost the connection to X display '{proxy.display}'"
+    finally:
+        proxy.close()
