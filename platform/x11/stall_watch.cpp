@@ -22,8 +22,8 @@ struct Watchdog {
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::map<std::uint64_t, Watch> watches;        // guarded by mutex
-    std::uint64_t next_id = 0;                     // guarded by mutex
+    std::map<std::uint64_t, Watch> watches;                     // guarded by mutex
+    std::uint64_t next_id = 0;                                  // guarded by mutex
     Clock::time_point sleeps_until = Clock::time_point::max();  // guarded by mutex
     const pid_t process = getpid();
 
