@@ -1,8 +1,11 @@
 #include "platform/x11/connection.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
-#include <condition_variable>
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -35,20 +38,32 @@ const char* connection_error_reason(int code) {
 }
 
 // One xcb_connect, shared between the caller and the thread that makes it: whichever
-// finishes last owns (and, if abandoned, disconnects) the connection.
+// finishes last owns (and, if abandoned, disconnects) the connection. The thread signals
+// through a pipe, which the caller polls: a signal (Ctrl+C) ends that wait too.
 struct ConnectAttempt {
+    ConnectAttempt() {
+        if (pipe2(pipe, O_CLOEXEC) != 0) pipe[0] = pipe[1] = -1;
+    }
+    ConnectAttempt(const ConnectAttempt&) = delete;
+    ConnectAttempt& operator=(const ConnectAttempt&) = delete;
+    ~ConnectAttempt() {
+        for (int fd : pipe)
+            if (fd >= 0) close(fd);
+    }
+
+    int pipe[2];
     std::mutex mutex;
-    std::condition_variable done;
     bool finished = false;   // guarded by mutex
     bool abandoned = false;  // guarded by mutex
     xcb_connection_t* connection = nullptr;
 };
 
 // xcb_connect, which waits for the server's handshake without limit, made on a thread of
-// its own so that the caller waits only until its deadline. Null when it ran out; a
-// connection that completes later is closed by that thread.
+// its own so that the caller waits only until its deadline or a signal. Null when it gave
+// up; a connection that completes later is closed by that thread.
 xcb_connection_t* connect_within_deadline(const XcbApi& api, const std::string& display) {
     auto attempt = std::make_shared<ConnectAttempt>();
+    if (attempt->pipe[0] < 0) return api.xcb_connect(display.c_str(), nullptr);  // no pipe: connect here
     try {
         std::thread([attempt, &api, display] {
             xcb_connection_t* connection = api.xcb_connect(display.c_str(), nullptr);
@@ -59,16 +74,25 @@ xcb_connection_t* connect_within_deadline(const XcbApi& api, const std::string& 
             }
             attempt->connection = connection;
             attempt->finished = true;
-            attempt->done.notify_one();
+            const char done = 1;
+            (void)!write(attempt->pipe[1], &done, 1);
         }).detach();
     } catch (const std::system_error&) {
         return api.xcb_connect(display.c_str(), nullptr);  // no thread to spare: connect here
     }
-    std::unique_lock lock(attempt->mutex);
-    if (attempt->done.wait_until(lock, current_reply_deadline(), [&] { return attempt->finished; }))
-        return attempt->connection;
-    attempt->abandoned = true;
-    return nullptr;
+    const auto deadline = current_reply_deadline();
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd descriptor{attempt->pipe[0], POLLIN, 0};
+        const int ready = left > 0 ? poll(&descriptor, 1, static_cast<int>(std::min<long long>(left, 1000))) : 0;
+        std::lock_guard lock(attempt->mutex);
+        if (attempt->finished) return attempt->connection;
+        if (ready < 0 || left <= 0) {
+            attempt->abandoned = true;
+            return nullptr;
+        }
+    }
 }
 
 }  // namespace

@@ -88,17 +88,21 @@ if sys.argv[1] == "grab":
     print("grabbing", flush=True)
     while True:
         b.grab(timeout_ms=60000)
+if sys.argv[1] == "open":
+    print("grabbing", flush=True)
+    while True:
+        _vistrel.Capturer()
 """
 
 
-@pytest.mark.parametrize("ending", ["exit", "grab"])
+@pytest.mark.parametrize("ending", ["exit", "grab", "open"])
 def test_process_ends_while_server_is_stopped(own_xvfb, ending):
     painter = Painter(own_xvfb.display)
     child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(STUCK_CHILD), ending], stdin=subprocess.PIPE,
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=dict(os.environ))
     try:
         assert child.stdout.readline() == "running\n", child.stderr.read()
-        if ending == "grab":
+        if ending != "exit":
             child.stdin.write("\n")
             child.stdin.flush()
             assert child.stdout.readline() == "grabbing\n"
