@@ -1,24 +1,18 @@
 #include "duplication/device.h"
 
-#include <cstdio>
 #include <string>
 
 #include "duplication/dpi_awareness.h"
 #include "duplication/failed_call.h"
 #include "duplication/frame.h"
 #include "platform/os.h"
+#include "platform/words.h"
 
 namespace vistrel {
 namespace {
 
 // A call that failed in a way reported as text: its error information is dropped.
 void drop_error_info() { (void)os::take_error_info(); }
-
-std::string hex8(HRESULT code) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(code));
-    return text;
-}
 
 }  // namespace
 
@@ -102,8 +96,12 @@ Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, Dupl
     HRESULT hr = adapter->EnumOutputs(output_index, output.put());
     if (FAILED(hr) || !output) {
         drop_error_info();
-        return Failure::message("output index " + std::to_string(output_index) + " out of range (HRESULT 0x" +
-                                hex8(FAILED(hr) ? hr : 0) + ")");
+        return Failure::message(words::output_out_of_range(output_index, FAILED(hr) ? hr : 0, [adapter] {
+            std::uint32_t count = 0;
+            for (ComPtr<IDXGIOutput> each; SUCCEEDED(adapter->EnumOutputs(count, each.put())) && each;) ++count;
+            drop_error_info();
+            return count;
+        }));
     }
     DXGI_OUTPUT_DESC output_desc{};
     hr = output->GetDesc(&output_desc);

@@ -107,6 +107,10 @@ ComPtr<IErrorInfo> take_error_info();
 // when nothing knows the code.
 std::string system_message_text(HRESULT code, IErrorInfo* error_info);
 
+// This process's id: a value that differs in a fork's child, whose copy of another
+// thread's state has no thread behind it.
+std::uint32_t current_process_id();
+
 // Fetches and drops the thread's last system error (after a failed user32 call whose
 // failure is ignored).
 void discard_last_error();

@@ -12,6 +12,7 @@
 #include "src/gpu/gpu_texture_type.h"
 #include "src/pacing/frames_iter_type.h"
 #include "src/py/entry.h"
+#include "src/py/gil.h"
 #include "src/py/method.h"
 #include "src/py/text.h"
 
@@ -40,10 +41,17 @@ py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DX
     return ok ? dict : py::Ref();
 }
 
+// Enumeration talks to the display, up to the provider's opening time-out when it is
+// silent: other Python threads run meanwhile.
+Result<std::vector<AdapterEntry>> walk_adapters_unlocked(WalkOptions options) {
+    py::ReleaseGil released;
+    return walk_adapters(options);
+}
+
 PyObject* list_outputs(PyObject*, PyObject*) {
     return py::guarded(
         []() -> PyObject* {
-            auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = true});
+            auto adapters = walk_adapters_unlocked({.read_adapter_descriptions = true, .walk_outputs = true});
             if (!adapters) return raise_failure(adapters.take_failure());
             py::Ref list = py::Ref::steal(PyList_New(0));
             if (!list) return raise_failure(python_failure());
@@ -62,7 +70,7 @@ PyObject* list_outputs(PyObject*, PyObject*) {
 PyObject* device_info(PyObject*, PyObject*) {
     return py::guarded(
         []() -> PyObject* {
-            auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = false});
+            auto adapters = walk_adapters_unlocked({.read_adapter_descriptions = true, .walk_outputs = false});
             if (!adapters) return raise_failure(adapters.take_failure());
             std::string text;
             for (std::uint32_t i = 0; i < adapters.value().size(); ++i)
@@ -77,7 +85,7 @@ PyObject* device_info(PyObject*, PyObject*) {
 PyObject* output_info(PyObject*, PyObject*) {
     return py::guarded(
         []() -> PyObject* {
-            auto adapters = walk_adapters({.read_adapter_descriptions = false, .walk_outputs = true});
+            auto adapters = walk_adapters_unlocked({.read_adapter_descriptions = false, .walk_outputs = true});
             if (!adapters) return raise_failure(adapters.take_failure());
             std::string text;
             for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {

@@ -204,6 +204,8 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
 
 void discard_last_error() { (void)GetLastError(); }
 
+std::uint32_t current_process_id() { return GetCurrentProcessId(); }
+
 bool set_process_dpi_awareness() {
     bool done = false;
     if (auto set_context = user32_function<SetProcessDpiAwarenessContextFn>("SetProcessDpiAwarenessContext"))

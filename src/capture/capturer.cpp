@@ -66,7 +66,7 @@ std::optional<TakenSession> take_session_for_thread(CapturerState& state, const 
 
 void discard_background(CapturerState& state) {
     if (!state.background) return;
-    DuplicationSession returned = stop_and_join(state.background);
+    std::optional<DuplicationSession> returned = stop_and_join(state.background);
     (void)returned;  // released here
 }
 

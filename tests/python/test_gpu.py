@@ -204,20 +204,19 @@ def test_acquisition_failures_are_raised(sim):
 
 
 @needs_sim
-def test_dropped_on_another_thread_is_reported_and_leaked(monkeypatch):
+def test_dropped_on_another_thread_is_released(monkeypatch):
     _vistrel_sim.reset()
     reports = []
     monkeypatch.setattr(sys, "unraisablehook", reports.append)
     c = _vistrel.Capturer()
     _vistrel_sim.present(0, 0, uniform(7).tobytes())
     holder = [c.grab_gpu()]
-    handles, live = _vistrel_sim.open_handles(), _vistrel_sim.live_objects()
+    handles = _vistrel_sim.open_handles()
     run_in_thread(holder.clear)
     gc.collect()
-    assert [(type(r.exc_value), str(r.exc_value)) for r in reports] == [
-        (RuntimeError, "vistrel::gpu::GpuTexture is unsendable, but is being dropped on another thread")]
-    # Its handle was not closed on the wrong thread; the Capturer is unaffected.
-    assert (_vistrel_sim.open_handles(), _vistrel_sim.live_objects()) == (handles, live)
+    assert reports == []
+    # Its handle is closed; the Capturer is unaffected.
+    assert _vistrel_sim.open_handles() < handles
     _vistrel_sim.present(0, 0, uniform(8).tobytes())
     texture = c.grab_gpu()
     assert _vistrel_sim.read_shared(texture.shared_handle) == uniform(8).tobytes()
