@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo demo-sim pictures clean
+.PHONY: deps build test test-steps steps-doc ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo demo-sim pictures clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -86,10 +86,19 @@ layering: deps
 	$(PYTHON) cmake/check_layers.py .
 
 # Each topic's targets live in mk/<topic>.mk and add their gate step to TEST_STEPS.
-TEST_STEPS := format-check layering ctest sanitize pytest pytest-debian win product
+# `make test-steps` prints them; docs/test.md lists the same, checked by `steps-doc`.
+TEST_STEPS := steps-doc format-check layering ctest sanitize pytest pytest-debian win product
 -include mk/*.mk
 
-test: $(TEST_STEPS)
+# One step after another, then a table of what each took (also when one fails).
+test: deps
+	@$(PYTHON) tools/run_steps.py $(TEST_STEPS)
+
+test-steps:
+	@echo $(TEST_STEPS)
+
+steps-doc: deps
+	@$(PYTHON) tools/run_steps.py --check-doc docs/test.md $(TEST_STEPS)
 
 # Benchmarks, as ratios to a baseline measured in the same run. Never part of `make test`.
 # Each table prints MISSED beside a target it does not reach; the run fails at the end then.
