@@ -38,7 +38,8 @@ Result<Acquired> recreate_duplication(DuplicationSession& session, ComPtr<IError
     ComPtr<IDXGIOutputDuplication> fresh;
     const HRESULT hr = session.output->DuplicateOutput(session.device.get(), fresh.put());
     if (FAILED(hr)) (void)os::take_error_info();
-    session.refused_for_now = FAILED(hr) && refused_for_now(hr);
+    // Only a duplication taken away (ACCESS_LOST) can come back; a removed device cannot.
+    session.refused_for_now = lost == DXGI_ERROR_ACCESS_LOST && FAILED(hr) && refused_for_now(hr);
     if (FAILED(hr) || !fresh) return Failure::hresult(lost, std::move(lost_info));
     // A display-mode change: frames of another size would no longer match the textures.
     // The fresh duplication goes too, so a new session can duplicate the output.

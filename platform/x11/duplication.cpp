@@ -123,7 +123,7 @@ private:
 bool Duplication::start(XFailure& failure) {
     const xcb_screen_t* screen = connection_->screen(screen_index_);
     if (!screen) {
-        failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X screen " + std::to_string(screen_index_) + " is gone"};
+        failure = {DXGI_ERROR_NOT_FOUND, "X screen " + std::to_string(screen_index_) + " is gone"};
         return false;
     }
     root_ = screen->root;
@@ -398,7 +398,7 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_
     if (!connection) return nullptr;
     const xcb_screen_t* root = connection->screen(screen);
     if (!root) {
-        failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X screen " + std::to_string(screen) + " is gone"};
+        failure = {DXGI_ERROR_NOT_FOUND, "X screen " + std::to_string(screen) + " is gone"};
         return nullptr;
     }
     for (MonitorInfo& m : query_monitors(*connection, *root)) {
@@ -409,7 +409,7 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_
         if (replies.ran_out()) failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, no_answer_text(display)};
         return nullptr;
     }
-    failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X monitor '" + monitor + "' is gone"};
+    failure = {DXGI_ERROR_NOT_FOUND, "X monitor '" + monitor + "' is gone"};
     return nullptr;
 }
 

@@ -134,6 +134,16 @@ TEST_F(FrameTest, SecureDesktopIsWaitedOut) {
     EXPECT_EQ(read_all(), changed);
 }
 
+// A removed device never comes back, whatever the re-creation answers.
+TEST_F(FrameTest, RemovedDeviceIsNeverWaitedOut) {
+    fail("IDXGIOutputDuplication::AcquireNextFrame", DXGI_ERROR_DEVICE_REMOVED);
+    fail("IDXGIOutput1::DuplicateOutput", E_ACCESSDENIED);
+    auto result = acquire_frame(*session_, 0);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.failure().code(), 0x887A0005u);
+    EXPECT_FALSE(lost_for_now(*session_));
+}
+
 TEST_F(FrameTest, ErrorInformationOfTheAcquisitionTravels) {
     sim::Fault lost;
     lost.hresult = DXGI_ERROR_ACCESS_LOST;
