@@ -78,7 +78,6 @@ def main() -> None:
             print(f"  frames(60): slot {seconds:.3f} s served {late * 1000:+.2f} ms from its due time, "
                   f"each frame {image.shape}")
 
-            capturer.grab(timeout_ms=0)  # the iterator released the session: reopen it
             texture = capturer.grab_gpu()
             assert texture is not None
             with texture:

@@ -51,11 +51,9 @@ Result<Region> capture_region(const CapturerState& state, const DuplicationSessi
 }
 
 std::optional<TakenSession> take_session_for_thread(CapturerState& state, const std::optional<RegionArg>& region) {
-    if (!state.session) {
-        raise_failure(Failure::closed());
-        return std::nullopt;
-    }
-    auto valid = capture_region(state, *state.session, region);
+    DuplicationSession* session = ensure_session(state);
+    if (!session) return std::nullopt;
+    auto valid = capture_region(state, *session, region);
     if (!valid) {
         raise_failure(valid.take_failure());
         return std::nullopt;

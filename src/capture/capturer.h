@@ -58,7 +58,8 @@ struct CapturerState {
 // Opens a session with the interpreter lock released.
 Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor);
 
-// The live session, reopened when absent (after a frames() iterator finished with it).
+// The live session, reopened when absent (after a frames() iterator finished with it):
+// every capture method starts here, so a Detached Capturer behaves as a Ready one.
 // Null with the exception set: closed, background mode, or the reopening's failure.
 DuplicationSession* ensure_session(CapturerState& state);
 
@@ -72,9 +73,10 @@ struct TakenSession {
     DuplicationSession session;
     Region region;
 };
-// Takes the session out of the Capturer: the given region is validated against it, or the
-// Capturer's own region is used. Nothing (exception set) when there is no session ("Capturer
-// is closed") or the region does not fit, in which case the session is put back.
+// Takes the session out of the Capturer, reopening it first as ensure_session does: the
+// given region is validated against it, or the Capturer's own region is used. Nothing
+// (exception set) when ensure_session fails or the region does not fit, in which case the
+// session is put back.
 std::optional<TakenSession> take_session_for_thread(CapturerState& state, const std::optional<RegionArg>& region);
 
 // Stops a running background capture (joining its thread) and releases what it hands

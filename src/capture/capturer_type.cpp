@@ -123,9 +123,13 @@ PyGetSetDef g_getset[] = {
 // --- _debug_cursor ---
 
 PyObject* capturer_debug_cursor(PyObject* self, PyObject*) {
-    return with_capturer<py::SharedBorrow>(self, [](CapturerState& s) -> PyObject* {
+    // Exclusive: a Detached Capturer reopens its session, so the pointer it reports is live.
+    return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
+        // Closed, or a capture thread holds the session: nothing of it to report here.
+        const bool reportable = !s.closed && !s.background && !*s.frames_busy;
+        if (reportable && !ensure_session(s)) return nullptr;
         py::Ref dict = py::Ref::steal(PyDict_New());
-        if (!dict || !s.session) return dict.release();
+        if (!dict || !reportable) return dict.release();
         const CursorState& c = s.session->cursor;
         PyObject* d = dict.get();
         if (!py::set_item(d, "visible", py::Ref::steal(PyBool_FromLong(c.visible))) ||

@@ -125,12 +125,58 @@ def test_closing_detaches_and_grab_reopens(sim):
         next(frames)
     assert frames.close() is None and frames.close() is None
     assert not c.is_capturing and repr(c) == "<vistrel.Capturer output=0 closed>"
-    with pytest.raises(RuntimeError, match="^Capturer is closed$"):
-        c.start()
     assert c.grab(timeout_ms=0) is None  # reopens the session
     assert repr(c).endswith("cursor>")
     c.start()
     c.stop()
+
+
+def _detached(sim):
+    c = _vistrel.Capturer()
+    with c.frames(30) as frames:
+        sim.present(0, 0, sim.image(0, 0))
+        next(frames)
+    assert repr(c) == "<vistrel.Capturer output=0 closed>" and not c.is_capturing
+    return c
+
+
+def _start_and_take(c, sim):
+    c.start(0)
+    sim.present(0, 0, sim.image(0, 0))
+    frame = c.get_latest_frame(timeout_ms=2000)
+    c.stop()
+    return frame
+
+
+def _first_of_frames(c, sim):
+    with c.frames(30) as frames:
+        sim.present(0, 0, sim.image(0, 0))
+        return next(frames)[0]
+
+
+@pytest.mark.parametrize(
+    "method",
+    [
+        pytest.param(_start_and_take, id="start"),
+        pytest.param(_first_of_frames, id="frames"),
+        pytest.param(lambda c, sim: c.screenshot(), id="screenshot"),
+        pytest.param(lambda c, sim: c._debug_cursor(), id="_debug_cursor"),
+    ],
+)
+def test_every_capture_method_reopens_a_detached_capturer(sim, method):
+    c = _detached(sim)
+    result = method(c, sim)
+    if isinstance(result, dict):
+        assert list(result) == ["visible", "pos_x", "pos_y", "shape"]
+    else:
+        assert result.shape == (H, W, 4)
+    assert not c.is_capturing
+    c.close()
+    if isinstance(result, dict):
+        assert method(c, sim) == {}
+    else:
+        with pytest.raises(RuntimeError, match="^Capturer is closed$"):
+            method(c, sim)
 
 
 def test_first_frame_timeout_and_retry(sim):
