@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-
 
 PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
 
-.PHONY: deps build test ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo clean
+.PHONY: deps build test test-steps steps-doc ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo demo-sim pictures clean
 
 deps: .venv/.installed
 	@missing=""; for p in $(DEB_PACKAGES); do \
@@ -86,10 +86,19 @@ layering: deps
 	$(PYTHON) cmake/check_layers.py .
 
 # Each topic's targets live in mk/<topic>.mk and add their gate step to TEST_STEPS.
-TEST_STEPS := format-check layering ctest sanitize pytest pytest-debian win product
+# `make test-steps` prints them; docs/test.md lists the same, checked by `steps-doc`.
+TEST_STEPS := steps-doc format-check layering ctest sanitize pytest pytest-debian win product
 -include mk/*.mk
 
-test: $(TEST_STEPS)
+# One step after another, then a table of what each took (also when one fails).
+test: deps
+	@$(PYTHON) tools/run_steps.py $(TEST_STEPS)
+
+test-steps:
+	@echo $(TEST_STEPS)
+
+steps-doc: deps
+	@$(PYTHON) tools/run_steps.py --check-doc docs/test.md $(TEST_STEPS)
 
 # Benchmarks, as ratios to a baseline measured in the same run. Never part of `make test`.
 # Each table prints MISSED beside a target it does not reach; the run fails at the end then.
@@ -103,9 +112,18 @@ bench: build
 	$(MAKE) --no-print-directory x11-bench || status=1; \
 	exit $$status
 
-# The main job on the default simulated machine, with what it saw and how fast.
-demo: build
+# The main job on a desktop of its own: an Xvfb with moving content, captured by the X11
+# module into out/ (a screenshot, a region at a fixed rate, a 3-second MP4).
+demo: x11
+	PYTHONPATH=build-x11/python $(PYTHON) tools/demo.py
+
+# The same tour of the API on the simulated machine of the test build.
+demo-sim: build
 	PYTHONPATH=build/python $(PYTHON) examples/demo.py
 
+# The README's pictures (docs/desktop.png, docs/lateness.png), from the X11 module on Xvfb.
+pictures: x11
+	PYTHONPATH=build-x11/python $(PYTHON) tools/pictures.py
+
 clean:
-	rm -rf build build-san build-win build-product build-x11 build-pkg dist
+	rm -rf build build-san build-win build-product build-x11 build-pkg dist out

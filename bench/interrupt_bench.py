@@ -7,7 +7,7 @@ import statistics
 import threading
 import time
 
-import _vistrel
+from vistrel import _vistrel
 import _vistrel_sim
 
 ROUNDS = 7

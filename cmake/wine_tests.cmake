@@ -20,7 +20,7 @@ target_include_directories(vistrel_wine_probe PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(vistrel_wine_probe PRIVATE ${VISTREL_WARNINGS})
 
 if(VISTREL_PROVIDER STREQUAL "windows")
-  vistrel_wine_test(vistrel_os_tests tests/cpp/os_test.cpp tests/cpp/os_test_win32.cpp)
+  vistrel_wine_test(vistrel_os_tests tests/cpp/os_test.cpp tests/cpp/os_test_win32.cpp tests/wine/dpi_test.cpp)
   target_link_libraries(vistrel_os_tests PRIVATE vistrel_platform)
   vistrel_wine_test(vistrel_dxgi_tests tests/wine/dxgi_test.cpp)
   target_link_libraries(vistrel_dxgi_tests PRIVATE vistrel_duplication psapi)

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "duplication/cursor_rotation.h"
 #include "duplication/device.h"
+#include "duplication/dpi_awareness.h"
 #include "platform/os.h"
 
 namespace vistrel {
@@ -12,8 +14,12 @@ constexpr std::uint32_t kMonochrome = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_MONOCHROME
 constexpr std::uint32_t kColor = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR;
 constexpr std::uint32_t kMaskedColor = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_MASKED_COLOR;
 
-// Whether the shape's pitch and size describe rows that lie inside its buffer.
+inline bool mask_bit(const std::uint8_t* row, std::int64_t c) { return (row[c >> 3] >> (7 - (c & 7))) & 1; }
+
+}  // namespace
+
 bool shape_fits_buffer(const CursorState& c) {
+    if (!c.shape) return false;
     const std::uint64_t pitch = c.shape_pitch, height = c.shape_height, width = c.shape_width;
     const std::uint64_t length = c.shape->size();
     switch (c.shape_type) {
@@ -26,10 +32,6 @@ bool shape_fits_buffer(const CursorState& c) {
             return false;
     }
 }
-
-inline bool mask_bit(const std::uint8_t* row, std::int64_t c) { return (row[c >> 3] >> (7 - (c & 7))) & 1; }
-
-}  // namespace
 
 Status update_pointer_shape(DuplicationSession& session, std::uint32_t size) {
     std::vector<std::uint8_t> buffer(size, 0);
@@ -48,35 +50,50 @@ Status update_pointer_shape(DuplicationSession& session, std::uint32_t size) {
     return Ok{};
 }
 
+namespace {
+
+// Keeps the surface's view of the pointer in step on a rotated output; the shape is
+// turned again only when a new one arrived.
+void follow_rotation(DuplicationSession& session, bool new_shape) {
+    if (!turns_desktop(session.rotation)) return;
+    if (new_shape || !session.turned_cursor) session.turned_cursor = turn_shape(session.cursor, session.rotation);
+    place_on_surface(session.cursor, session.rotation, session.width, session.height, *session.turned_cursor);
+}
+
+}  // namespace
+
 void update_cursor(DuplicationSession& session, const DXGI_OUTDUPL_FRAME_INFO& frame) {
     CursorState& c = session.cursor;
     const std::int64_t present_time = frame.LastPresentTime.QuadPart;
     const bool new_image = present_time != 0 && present_time != session.last_present_time;
-    if (new_image) {
-        if (frame.LastMouseUpdateTime.QuadPart != 0) {
-            c.visible = frame.PointerPosition.Visible != 0;
-            c.position_x = frame.PointerPosition.Position.x;
-            c.position_y = frame.PointerPosition.Position.y;
+    // The position is valid in every frame with a mouse update, also in one that carries
+    // no new image: a pointer moving over a still desktop is a frame of its own.
+    if (frame.LastMouseUpdateTime.QuadPart != 0) {
+        c.visible = frame.PointerPosition.Visible != 0;
+        c.position_x = frame.PointerPosition.Position.x;
+        c.position_y = frame.PointerPosition.Position.y;
+    } else if (new_image) {
+        CURSORINFO info{};
+        info.cbSize = sizeof info;
+        const PerMonitorDpiScope dpi;
+        if (GetCursorInfo(&info)) {
+            // A suppressed cursor (flags 2) counts as hidden.
+            c.visible = info.flags == CURSOR_SHOWING;
+            const std::uint32_t hot_x = c.shape ? static_cast<std::uint32_t>(c.hotspot_x) : 0;
+            const std::uint32_t hot_y = c.shape ? static_cast<std::uint32_t>(c.hotspot_y) : 0;
+            // The system reports virtual-desktop coordinates; the frame's are the output's.
+            c.position_x = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.ptScreenPos.x) - hot_x -
+                                                     static_cast<std::uint32_t>(session.desktop_left));
+            c.position_y = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.ptScreenPos.y) - hot_y -
+                                                     static_cast<std::uint32_t>(session.desktop_top));
         } else {
-            CURSORINFO info{};
-            info.cbSize = sizeof info;
-            if (GetCursorInfo(&info)) {
-                // A suppressed cursor (flags 2) counts as hidden.
-                c.visible = info.flags == CURSOR_SHOWING;
-                const std::uint32_t hot_x = c.shape ? static_cast<std::uint32_t>(c.hotspot_x) : 0;
-                const std::uint32_t hot_y = c.shape ? static_cast<std::uint32_t>(c.hotspot_y) : 0;
-                // The system reports virtual-desktop coordinates; the frame's are the output's.
-                c.position_x = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.ptScreenPos.x) - hot_x -
-                                                         static_cast<std::uint32_t>(session.desktop_left));
-                c.position_y = static_cast<std::int32_t>(static_cast<std::uint32_t>(info.ptScreenPos.y) - hot_y -
-                                                         static_cast<std::uint32_t>(session.desktop_top));
-            } else {
-                os::discard_last_error();
-            }
+            os::discard_last_error();
         }
     }
-    if (frame.PointerShapeBufferSize != 0) (void)update_pointer_shape(session, frame.PointerShapeBufferSize);
+    const bool new_shape =
+        frame.PointerShapeBufferSize != 0 && update_pointer_shape(session, frame.PointerShapeBufferSize).ok();
     if (new_image) session.last_present_time = present_time;
+    follow_rotation(session, new_shape);
 }
 
 void composite_cursor(std::uint8_t* destination, std::size_t destination_length, std::int32_t width,

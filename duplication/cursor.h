@@ -34,6 +34,9 @@ struct DuplicationSession;
 // Never fails: every error inside is dropped.
 void update_cursor(DuplicationSession& session, const DXGI_OUTDUPL_FRAME_INFO& frame);
 
+// Whether the shape's pitch and size describe rows that lie inside its buffer.
+bool shape_fits_buffer(const CursorState& cursor);
+
 // Fetches the held frame's pointer shape of `size` bytes into the cursor state. On
 // failure the previous shape stays.
 Status update_pointer_shape(DuplicationSession& session, std::uint32_t size);

@@ -1,24 +1,18 @@
 #include "duplication/device.h"
 
-#include <cstdio>
 #include <string>
 
 #include "duplication/dpi_awareness.h"
 #include "duplication/failed_call.h"
 #include "duplication/frame.h"
 #include "platform/os.h"
+#include "platform/words.h"
 
 namespace vistrel {
 namespace {
 
 // A call that failed in a way reported as text: its error information is dropped.
 void drop_error_info() { (void)os::take_error_info(); }
-
-std::string hex8(HRESULT code) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(code));
-    return text;
-}
 
 }  // namespace
 
@@ -102,8 +96,12 @@ Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, Dupl
     HRESULT hr = adapter->EnumOutputs(output_index, output.put());
     if (FAILED(hr) || !output) {
         drop_error_info();
-        return Failure::message("output index " + std::to_string(output_index) + " out of range (HRESULT 0x" +
-                                hex8(FAILED(hr) ? hr : 0) + ")");
+        return Failure::message(words::output_out_of_range(output_index, FAILED(hr) ? hr : 0, [adapter] {
+            std::uint32_t count = 0;
+            for (ComPtr<IDXGIOutput> each; SUCCEEDED(adapter->EnumOutputs(count, each.put())) && each;) ++count;
+            drop_error_info();
+            return count;
+        }));
     }
     DXGI_OUTPUT_DESC output_desc{};
     hr = output->GetDesc(&output_desc);
@@ -116,6 +114,14 @@ Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, Dupl
     if (!s.output) return Failure::hresult(E_POINTER);
 
     hr = s.output->DuplicateOutput(s.device.get(), s.duplication.put());
+    // Windows gives each process one duplication of an output: the device is ours and
+    // valid, so the parameter it refuses is the output.
+    if (hr == E_INVALIDARG) {
+        drop_error_info();
+        return Failure::hresult_explained(hr, "output " + std::to_string(output_index) +
+                                                  " is already captured in this process; close its other "
+                                                  "Capturer first (one capture of an output per process)");
+    }
     if (FAILED(hr)) return failed_call(hr);
     if (!s.duplication) return Failure::no_object();
 
@@ -146,15 +152,15 @@ Status create_frame_textures(DuplicationSession& s) {
 
 // Primes the GPU copy texture with the first desktop image and the cursor state with
 // the first pointer; whatever these report is not open's business.
-void warm_up(DuplicationSession& s) {
+void prime(DuplicationSession& s) {
     for (int i = 0; i < 2; ++i) (void)acquire_frame(s, 50);
 }
 
 }  // namespace
 
 Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
-                                                    bool cursor_enabled) {
-    ensure_dpi_awareness();
+                                                    bool cursor_enabled, bool warm_up) {
+    const PerMonitorDpiScope dpi;
     auto adapter = find_adapter(device_index);
     if (!adapter) return adapter.take_failure();
 
@@ -165,7 +171,7 @@ Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, 
     if (Status duplicated = duplicate_output(adapter->adapter.get(), output_index, s); !duplicated)
         return duplicated.take_failure();
     if (Status textures = create_frame_textures(s); !textures) return textures.take_failure();
-    warm_up(s);
+    if (warm_up) prime(s);
     return s;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "duplication/cursor.h"
@@ -30,16 +31,18 @@ struct SharedTextureSlot {
 };
 
 // One owner at a time; moved between threads, never shared or copied. Every interface
-// is non-null while the session exists. Width, height and rotation are the
+// but the duplication is non-null while the session exists. Width, height and rotation are the
 // duplication's at open and never change, even when the duplication is re-created.
 struct DuplicationSession {
     ComPtr<ID3D11Device> device;
     ComPtr<ID3D11DeviceContext> context;
     ComPtr<IDXGIOutput1> output;
-    ComPtr<IDXGIOutputDuplication> duplication;  // replaced when lost (acquire_frame)
+    ComPtr<IDXGIOutputDuplication> duplication;  // empty while lost and not yet re-created
     ComPtr<ID3D11Texture2D> gpu_copy;            // receives every acquired desktop image
     ComPtr<ID3D11Texture2D> staging;             // CPU-readable copy of gpu_copy
-    CursorState cursor;
+    CursorState cursor;                          // as the platform reports it, in the desktop's orientation
+    // On a rotated output, the pointer turned into the surface's orientation for drawing.
+    std::optional<CursorState> turned_cursor;
     SharedTextureSlot shared;  // empty until the first GPU grab
     // Packed BGRA rows for conversions; grown with zeros when too short, never shrunk.
     std::vector<std::uint8_t> frame_buffer;
@@ -49,6 +52,11 @@ struct DuplicationSession {
     bool cursor_enabled = false;
     std::int64_t last_present_time = 0;
     bool has_image = false;  // gpu_copy holds a desktop image (set by acquire_frame)
+    // While the duplication is lost and none could be re-created yet: the acquisition
+    // failure that lost it (what callers are told), and whether the re-creation was refused
+    // for a passing reason (the secure desktop, a disconnected session).
+    HRESULT lost_hresult = S_OK;
+    bool refused_for_now = false;
     // Counts the re-creations of a lost duplication, so a caller waiting across several
     // acquisitions can tell one from a time-out.
     std::uint64_t duplication_generation = 0;
@@ -56,6 +64,9 @@ struct DuplicationSession {
     // The output's desktop origin, to make the system cursor position output-relative.
     std::int32_t desktop_left = 0;
     std::int32_t desktop_top = 0;
+
+    // The pointer as it is drawn into this session's frames.
+    const CursorState& drawn_cursor() const { return turned_cursor ? *turned_cursor : cursor; }
 
     DuplicationSession() = default;
     DuplicationSession(DuplicationSession&&) noexcept = default;
@@ -67,8 +78,11 @@ struct DuplicationSession {
     ~DuplicationSession();
 
     // Opens a session on adapter `device_index`, output `output_index`, and warms it up
-    // with two 50 ms acquisitions. On failure nothing obtained survives.
-    static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index, bool cursor_enabled);
+    // with two 50 ms acquisitions unless `warm_up` is false (a session for one image,
+    // which takes the fresh duplication's first frame itself). On failure nothing
+    // obtained survives.
+    static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index, bool cursor_enabled,
+                                           bool warm_up = true);
 };
 
 // The description of the session's frame textures (width x height BGRA, default usage,

@@ -12,7 +12,7 @@ namespace vistrel {
 namespace {}  // namespace
 
 Result<std::vector<AdapterEntry>> walk_adapters(WalkOptions options) {
-    ensure_dpi_awareness();
+    const PerMonitorDpiScope dpi;
     ComPtr<IDXGIFactory1> factory;
     HRESULT hr = CreateDXGIFactory1(iid_of<IDXGIFactory1>(), factory.put_void());
     if (FAILED(hr)) return failed_call(hr);

@@ -24,6 +24,13 @@ public:
         f.error_info_ = std::move(error_info);
         return f;
     }
+    // A failed platform call whose cause is known better than the system's text for its
+    // code; the text replaces that one and the code is kept.
+    static Failure hresult_explained(HRESULT code, std::string text) {
+        Failure f = hresult(code);
+        f.text_ = std::move(text);
+        return f;
+    }
     // A platform call that reported success but delivered no object.
     static Failure no_object() { return hresult(S_OK); }
     static Failure closed() { return Failure(Kind::Closed); }
@@ -44,6 +51,7 @@ public:
     std::uint32_t code() const { return static_cast<std::uint32_t>(code_); }
     IErrorInfo* error_info() const { return error_info_.get(); }
     ComPtr<IErrorInfo> take_error_info() { return std::move(error_info_); }
+    // The Message kind's text, or an Hresult failure's explanation (empty when none).
     const std::string& text() const { return text_; }
 
 private:

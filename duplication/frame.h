@@ -11,11 +11,17 @@ namespace vistrel {
 
 enum class Acquired { NewFrame, NoNewFrame };
 
-// Waits up to `timeout_ms` for the next desktop frame, copies it into the session's GPU
-// copy texture and updates the cursor state. A lost duplication (any failure but the
-// time-out) is re-created and reported as no new frame; only a failed re-creation is a
-// Failure, carrying the acquisition's HRESULT.
+// Waits up to `timeout_ms` for the next desktop frame, copies its new image (if it has
+// one) into the session's GPU copy texture and updates the cursor state. A lost
+// duplication (any failure but the time-out) is released, re-created and reported as no
+// new frame; a failed re-creation is a Failure carrying the acquisition's HRESULT, and
+// leaves the session without a duplication until a later call re-creates it.
 Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeout_ms);
+
+// Whether the session lost its duplication to a passing episode (the secure desktop, a
+// disconnected session) and may capture again once it ends; a capture thread waits it
+// out instead of ending.
+bool lost_for_now(const DuplicationSession& session);
 
 // The GPU copy texture brought to the CPU: copied into the staging texture and mapped
 // for reading until destroyed. One map serves any number of row copies.
@@ -32,6 +38,10 @@ public:
     // must lie inside the image and `destination` hold its bytes (else an internal fault).
     void copy_rows(std::uint32_t left, std::uint32_t top, std::uint32_t right, std::uint32_t bottom,
                    std::uint8_t* destination, std::size_t destination_length) const;
+
+    // Row `y` of the image from column `left` on, `width` pixels of BGRA, read in place.
+    // The span must lie inside the image (else an internal fault).
+    const std::uint8_t* row(std::uint32_t left, std::uint32_t y, std::uint32_t width) const;
 
 private:
     MappedFrame(DuplicationSession& session, const std::uint8_t* data, std::size_t row_pitch)

@@ -6,6 +6,9 @@
 namespace vistrel {
 namespace {
 
+// A wait status, not an error: SUCCEEDED would take it for success.
+constexpr HRESULT kWaitAbandoned = static_cast<HRESULT>(WAIT_ABANDONED);
+
 // QueryInterface whose success without an interface is E_POINTER.
 template <class T, class U>
 Result<ComPtr<T>> query(const ComPtr<U>& object) {
@@ -46,13 +49,23 @@ Status ensure_shared_texture(DuplicationSession& session) {
 }
 
 Result<SharedCopy> copy_to_shared_texture(DuplicationSession& session, std::uint32_t timeout_ms) {
-    IDXGIKeyedMutex* mutex = session.shared.keyed_mutex.get();
-    HRESULT hr = mutex->AcquireSync(0, timeout_ms);
+    HRESULT hr = session.shared.keyed_mutex->AcquireSync(0, timeout_ms);
+    if (hr == kWaitAbandoned) {
+        // A holder of key 0 went away without releasing it: texture and mutex are no longer
+        // consistent, so both are replaced. Consumers keep the old texture through their own
+        // handles; only a fresh one, whose handle nobody else has yet, is copied into.
+        session.shared.reset();
+        if (Status fresh = ensure_shared_texture(session); !fresh) return fresh.take_failure();
+        hr = session.shared.keyed_mutex->AcquireSync(0, timeout_ms);
+        if (hr == kWaitAbandoned) {
+            session.shared.reset();
+            return Failure::hresult(hr);
+        }
+    }
     if (FAILED(hr)) return failed_call(hr);
     if (hr == WAIT_TIMEOUT) return SharedCopy::KeyBusy;
-    // WAIT_ABANDONED too: the key is ours now, whatever its last holder did.
     session.context->CopyResource(session.shared.texture.get(), session.gpu_copy.get());
-    hr = mutex->ReleaseSync(0);
+    hr = session.shared.keyed_mutex->ReleaseSync(0);
     if (FAILED(hr)) return failed_call(hr);
     return SharedCopy::Copied;
 }

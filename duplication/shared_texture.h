@@ -19,6 +19,8 @@ enum class SharedCopy { Copied, KeyBusy };
 
 // Copies the GPU copy texture into the shared texture while holding key 0 (waiting up to
 // `timeout_ms` for it). KeyBusy: a consumer held key 0 all that time; nothing was copied.
+// An abandoned key replaces the slot's texture, mutex and handle with new ones first; if
+// that fails, or the new key is abandoned too, the slot is left empty for the next call.
 Result<SharedCopy> copy_to_shared_texture(DuplicationSession& session, std::uint32_t timeout_ms);
 
 }  // namespace vistrel

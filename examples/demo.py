@@ -1,8 +1,11 @@
-"""A first run of vistrel on the simulated machine: list the outputs, open a Capturer,
-grab in every layout and a region, save a frame as PNG, measure the grab rate, run the
-background capture and the constant-frame-rate iterator, and hand a frame over on the GPU.
+"""A tour of the API on the simulated machine: list the outputs, open a Capturer, grab in
+every layout and a region, save a frame as PNG, measure the grab rate, run the background
+capture and the constant-frame-rate iterator, and hand a frame over on the GPU.
 
-    make demo
+A test-build example: it needs `_vistrel_sim`, which only the test build has, so it does
+not run against an installed package (`make demo` runs the real thing on Xvfb).
+
+    make demo-sim
 """
 import pathlib
 import time

@@ -1,5 +1,6 @@
 """A region of the screen at a fixed rate into OpenCV: 30 frames a second of a 640x360
-rectangle, in OpenCV's own BGR layout, with the fraction of edge pixels in each.
+rectangle, in OpenCV's own BGR layout, with the fraction of edge pixels in each. Needs
+OpenCV (pip install opencv-python).
 
     python examples/region_to_opencv.py [seconds]
 """

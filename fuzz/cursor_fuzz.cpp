@@ -1,5 +1,5 @@
-// composite_cursor with any shape (type, size, pitch, buffer), any position and any
-// clipping: it stays inside both buffers, leaves the alpha bytes and everything outside
+// composite_cursor (and turn_shape) with any shape (type, size, pitch, buffer), any
+// position and any clipping: it stays inside both buffers, leaves the alpha bytes and everything outside
 // the pointer's rectangle alone, and drawing into a window of the image gives that
 // window of drawing into the whole image.
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "duplication/cursor.h"
+#include "duplication/cursor_rotation.h"
 #include "fuzz/fuzz_input.h"
 
 using namespace vistrel;
@@ -51,6 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t seed = in.take<std::uint8_t>();
     const std::uint8_t window_x = in.take<std::uint8_t>(), window_y = in.take<std::uint8_t>();
     c.shape.emplace(in.rest(), in.rest() + in.rest_size());
+
+    // Turning any shape for a rotated output reads inside it and gives one that fits.
+    for (std::uint32_t rotation : {2u, 3u, 4u}) {
+        const CursorState turned = turn_shape(c, rotation);
+        if (turned.shape && !shape_fits_buffer(turned)) std::abort();
+    }
 
     const std::size_t full_bytes = width > 0 && height > 0 ? std::size_t(width) * std::size_t(height) * 4 : 0;
     const std::size_t length = full_bytes >= shortfall ? full_bytes - shortfall : 0;

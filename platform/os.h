@@ -107,12 +107,34 @@ ComPtr<IErrorInfo> take_error_info();
 // when nothing knows the code.
 std::string system_message_text(HRESULT code, IErrorInfo* error_info);
 
+// This process's id: a value that differs in a fork's child, whose copy of another
+// thread's state has no thread behind it.
+std::uint32_t current_process_id();
+
 // Fetches and drops the thread's last system error (after a failed user32 call whose
 // failure is ignored).
 void discard_last_error();
 
-// Asks for per-monitor (v2) DPI awareness; false when the process had already fixed it.
+// Asks for per-monitor DPI awareness for the whole process, through the newest call the
+// system has (v2 contexts, then shcore's per-monitor awareness, then system awareness), all
+// found at run time so that the module loads on systems without them. False when the
+// process had already fixed its awareness.
 bool set_process_dpi_awareness();
+
+// While it lives, the calling thread is per-monitor (v2) DPI aware, where the system can
+// switch a thread's awareness; its end gives the thread back its previous awareness. A host
+// that fixed the process's awareness first would otherwise get virtualised sizes and
+// coordinates that no longer match the captured images. Stays on the thread that made it.
+class ThreadDpiAwareness {
+public:
+    ThreadDpiAwareness();
+    ~ThreadDpiAwareness();
+    ThreadDpiAwareness(const ThreadDpiAwareness&) = delete;
+    ThreadDpiAwareness& operator=(const ThreadDpiAwareness&) = delete;
+
+private:
+    void* previous_ = nullptr;  // the thread's context before; null when nothing was switched
+};
 
 namespace detail {
 // The system's own text for a code (FormatMessageW on Windows, a table elsewhere),

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/os.h"
+#include "platform/words.h"
 #include "src/py/gil.h"
 #include "src/py/once.h"
 #include "src/py/text.h"
@@ -112,11 +113,7 @@ std::string take_python_error_text() {
     return text;
 }
 
-std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) {
-    char prefix[24];
-    std::snprintf(prefix, sizeof prefix, "DXGI 0x%08X: ", static_cast<unsigned>(code));
-    return prefix + os::system_message_text(static_cast<HRESULT>(code), error_info);
-}
+std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) { return words::failed_call(code, error_info); }
 
 PendingError failure_to_exception(Failure failure) {
     switch (failure.kind()) {
@@ -133,7 +130,8 @@ PendingError failure_to_exception(Failure failure) {
     }
     const std::uint32_t code = failure.code();
     // The text is looked up before taking the lock: it may call into COM.
-    std::string message = hresult_message(code, failure.error_info());
+    std::string message = failure.text().empty() ? hresult_message(code, failure.error_info())
+                                                 : words::explained_call(code, failure.text());
     ErrorClass cls = ErrorClass::CaptureError;
     const HRESULT hr = static_cast<HRESULT>(code);
     if (hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) cls = ErrorClass::DeviceError;
@@ -159,6 +157,9 @@ PendingError failure_to_exception(Failure failure) {
 }
 
 PyObject* raise_failure(Failure failure) {
+    // A signal may have cut the failed wait short (Ctrl+C against a silent X server): what
+    // its handler raises is what the user asked for.
+    if (PyErr_CheckSignals() != 0) return nullptr;
     failure_to_exception(std::move(failure)).raise();
     return nullptr;
 }

@@ -59,10 +59,11 @@ private:
 // not hold it, and builds the exception instance with its `hresult` attribute.
 PendingError failure_to_exception(Failure failure);
 
-// Raises the failure at a Python boundary; returns null for the caller to return.
+// Raises the failure at a Python boundary (or what a signal handler raises first, when a
+// signal cut the failed wait short); returns null for the caller to return.
 PyObject* raise_failure(Failure failure);
 
-// The "DXGI 0x........: text" message of a failed call.
+// The message of a failed call, in the provider's words ("DXGI 0x........: text" on Windows).
 std::string hresult_message(std::uint32_t code, IErrorInfo* error_info);
 
 // Sets the internal-fault exception with `text`.

@@ -6,11 +6,14 @@
 #include "duplication/enumerate.h"
 #include "platform/utf16.h"
 #include "src/capture/background.h"
+#include "src/capture/capturer.h"
 #include "src/capture/capturer_type.h"
 #include "src/errors.h"
 #include "src/gpu/gpu_texture_type.h"
 #include "src/pacing/frames_iter_type.h"
 #include "src/py/entry.h"
+#include "src/py/gil.h"
+#include "src/py/method.h"
 #include "src/py/text.h"
 
 namespace vistrel {
@@ -38,10 +41,17 @@ py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DX
     return ok ? dict : py::Ref();
 }
 
+// Enumeration talks to the display, up to the provider's opening time-out when it is
+// silent: other Python threads run meanwhile.
+Result<std::vector<AdapterEntry>> walk_adapters_unlocked(WalkOptions options) {
+    py::ReleaseGil released;
+    return walk_adapters(options);
+}
+
 PyObject* list_outputs(PyObject*, PyObject*) {
     return py::guarded(
         []() -> PyObject* {
-            auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = true});
+            auto adapters = walk_adapters_unlocked({.read_adapter_descriptions = true, .walk_outputs = true});
             if (!adapters) return raise_failure(adapters.take_failure());
             py::Ref list = py::Ref::steal(PyList_New(0));
             if (!list) return raise_failure(python_failure());
@@ -60,7 +70,7 @@ PyObject* list_outputs(PyObject*, PyObject*) {
 PyObject* device_info(PyObject*, PyObject*) {
     return py::guarded(
         []() -> PyObject* {
-            auto adapters = walk_adapters({.read_adapter_descriptions = true, .walk_outputs = false});
+            auto adapters = walk_adapters_unlocked({.read_adapter_descriptions = true, .walk_outputs = false});
             if (!adapters) return raise_failure(adapters.take_failure());
             std::string text;
             for (std::uint32_t i = 0; i < adapters.value().size(); ++i)
@@ -75,7 +85,7 @@ PyObject* device_info(PyObject*, PyObject*) {
 PyObject* output_info(PyObject*, PyObject*) {
     return py::guarded(
         []() -> PyObject* {
-            auto adapters = walk_adapters({.read_adapter_descriptions = false, .walk_outputs = true});
+            auto adapters = walk_adapters_unlocked({.read_adapter_descriptions = false, .walk_outputs = true});
             if (!adapters) return raise_failure(adapters.take_failure());
             std::string text;
             for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
@@ -92,6 +102,10 @@ PyObject* output_info(PyObject*, PyObject*) {
 
 PyMethodDef g_list_outputs = {"list_outputs", list_outputs, METH_NOARGS,
                               "list_outputs()\n--\n\nReturns a list of dicts (one per output across all adapters)."};
+PyMethodDef g_screenshot = {
+    "_screenshot", py::method(&screenshot_once), METH_VARARGS | METH_KEYWORDS,
+    "_screenshot(output=0, *, device=0, fmt='rgb', region=None, cursor=True, timeout_ms=1000)\n"
+    "--\n\nOne image of an output, from a duplication opened for it alone (vistrel.screenshot)."};
 PyMethodDef g_device_info = {"device_info", device_info, METH_NOARGS, "device_info()\n--\n\n"};
 PyMethodDef g_output_info = {"output_info", output_info, METH_NOARGS, "output_info()\n--\n\n"};
 
@@ -163,6 +177,9 @@ int module_exec(PyObject* module) {
                 if (add_exported(module, name, new_reference(exception_class(cls))) != 0) return -1;
             for (PyMethodDef* def : {&g_list_outputs, &g_device_info, &g_output_info})
                 if (add_exported(module, def->ml_name, module_function(module, def)) != 0) return -1;
+            // The package's screenshot(); not part of the module's own namespace list.
+            py::Ref screenshot = module_function(module, &g_screenshot);
+            if (!screenshot || PyObject_SetAttrString(module, g_screenshot.ml_name, screenshot.get()) != 0) return -1;
             return 0;
         },
         -1);

@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -178,7 +179,13 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
 
 void discard_last_error() {}
 
+std::uint32_t current_process_id() { return static_cast<std::uint32_t>(getpid()); }
+
 bool set_process_dpi_awareness() { return !test_hooks::os_call_fails("SetProcessDpiAwarenessContext"); }
+
+// Nothing here scales coordinates for a thread.
+ThreadDpiAwareness::ThreadDpiAwareness() = default;
+ThreadDpiAwareness::~ThreadDpiAwareness() = default;
 
 namespace detail {
 

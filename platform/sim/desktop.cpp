@@ -53,24 +53,38 @@ std::int64_t next_present_time() {
 }
 
 OutputState::OutputState(const OutputConfig& output_config) : config(output_config) {
-    mode_width = config.mode ? config.mode->first : static_cast<std::uint32_t>(config.width);
-    mode_height = config.mode ? config.mode->second : static_cast<std::uint32_t>(config.height);
+    const bool turned =
+        config.rotation == DXGI_MODE_ROTATION_ROTATE90 || config.rotation == DXGI_MODE_ROTATION_ROTATE270;
+    const auto desktop_width = static_cast<std::uint32_t>(config.width);
+    const auto desktop_height = static_cast<std::uint32_t>(config.height);
+    mode_width = config.mode ? config.mode->first : turned ? desktop_height : desktop_width;
+    mode_height = config.mode ? config.mode->second : turned ? desktop_width : desktop_height;
     image = pattern_surface(mode_width, mode_height);
 }
 
 OutputState::~OutputState() { stop_animation(); }
 
-void OutputState::add_duplication(DuplicationState* state) {
+HRESULT OutputState::admission() {
     std::lock_guard lock(mutex);
+    return secure ? E_ACCESSDENIED : !duplications.empty() ? E_INVALIDARG : S_OK;
+}
+
+HRESULT OutputState::add_duplication(DuplicationState* state) {
+    std::lock_guard lock(mutex);
+    if (secure) return E_ACCESSDENIED;
+    if (!duplications.empty()) return E_INVALIDARG;
     state->mode_width = mode_width;
     state->mode_height = mode_height;
-    state->pending.image = true;
-    state->pending.present_time = next_present_time();
+    const std::int64_t now = next_present_time();
+    state->pending.image = !config.blank_first_frame;
+    state->pending.blank = config.blank_first_frame;
+    state->pending.present_time = now;
     state->pending.position = true;
-    state->pending.mouse_time = state->pending.present_time;
+    state->pending.mouse_time = now;
     state->pending.shape = shape != nullptr;
     state->pending.accumulated = 1;
     duplications.push_back(state);
+    return S_OK;
 }
 
 void OutputState::remove_duplication(DuplicationState* state) {
@@ -99,6 +113,7 @@ std::int64_t OutputState::present(SurfacePtr new_image, const PointerUpdate* poi
             PendingUpdate& p = d->pending;
             if (image_update) {
                 p.image = true;
+                p.blank = false;
                 p.present_time = time;
             }
             if (moved) {
@@ -122,6 +137,16 @@ void OutputState::lose_access(std::optional<std::pair<std::uint32_t, std::uint32
             mode_height = new_mode->second;
             image = pattern_surface(mode_width, mode_height);
         }
+    }
+    changed.notify_all();
+}
+
+void OutputState::set_secure_desktop(bool on) {
+    {
+        std::lock_guard lock(mutex);
+        secure = on;
+        if (on)
+            for (DuplicationState* d : duplications) d->lost = true;
     }
     changed.notify_all();
 }

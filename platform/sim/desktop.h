@@ -35,6 +35,7 @@ using SurfacePtr = std::shared_ptr<const Surface>;
 // What one duplication has not yet delivered; presents coalesce into it.
 struct PendingUpdate {
     bool image = false;
+    bool blank = false;  // a first frame whose surface is still blank
     std::int64_t present_time = 0;
     bool position = false;
     std::int64_t mouse_time = 0;
@@ -66,13 +67,19 @@ public:
     std::int32_t pointer_y = 0;
     bool pointer_visible = true;
     std::shared_ptr<const PointerShape> shape;
-    std::vector<DuplicationState*> duplications;
+    std::vector<DuplicationState*> duplications;  // at most one: one per output and process
+    bool secure = false;                          // the secure desktop shows
 
     // A new duplication starts with one pending update: image, position and shape.
-    void add_duplication(DuplicationState* state);
+    // Refused as Windows refuses it: E_INVALIDARG while another duplication of the output
+    // is alive, E_ACCESSDENIED while the secure desktop shows.
+    HRESULT add_duplication(DuplicationState* state);
+    // What add_duplication would answer now, without adding one.
+    HRESULT admission();
     void remove_duplication(DuplicationState* state);
     std::int64_t present(SurfacePtr new_image, const PointerUpdate* pointer);
     void lose_access(std::optional<std::pair<std::uint32_t, std::uint32_t>> mode);
+    void set_secure_desktop(bool on);
     void animate(double hz);
 
 private:

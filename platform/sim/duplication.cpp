@@ -11,7 +11,7 @@ namespace {
 // An acquired frame's desktop image; queried for its texture.
 class DesktopResource final : public posix::ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
 public:
-    explicit DesktopResource(SurfacePtr image) : image_(std::move(image)) {}
+    DesktopResource(SurfacePtr image, std::uint32_t format) : image_(std::move(image)), format_(format) {}
 
 protected:
     HRESULT query_other(REFIID riid, void** object) override {
@@ -24,7 +24,7 @@ protected:
         desc.Height = image_->height;
         desc.MipLevels = 1;
         desc.ArraySize = 1;
-        desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+        desc.Format = static_cast<DXGI_FORMAT>(format_);
         desc.SampleDesc = {1, 0};
         desc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
         auto* texture = new Texture(desc, image_);
@@ -35,15 +35,17 @@ protected:
 
 private:
     SurfacePtr image_;
+    std::uint32_t format_;
 };
 
 class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
 public:
-    explicit Duplication(std::shared_ptr<OutputState> output) : output_(std::move(output)) {
-        output_->add_duplication(&state_);
-        rotation_ = output_->config.rotation;
-    }
+    explicit Duplication(std::shared_ptr<OutputState> output)
+        : output_(std::move(output)), rotation_(output_->config.rotation) {}
     ~Duplication() override { output_->remove_duplication(&state_); }
+
+    // Registers with the output, which may refuse as Windows does.
+    HRESULT attach() { return output_->add_duplication(&state_); }
 
     void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override {
         record("IDXGIOutputDuplication::GetDesc");
@@ -82,7 +84,7 @@ public:
         held_shape_ = output_->shape;
         info->PointerShapeBufferSize = pending.shape && held_shape_ ? static_cast<UINT>(held_shape_->data.size()) : 0;
         state_.held = true;
-        if (call.outcome != Outcome::Null) *resource = new DesktopResource(output_->image);
+        if (call.outcome != Outcome::Null) *resource = desktop_resource(pending);
         return S_OK;
     }
 
@@ -123,16 +125,34 @@ protected:
     const char* trace_name() const override { return "IDXGIOutputDuplication"; }
 
 private:
+    // The surface a frame carries: the current image, a blank one for a first frame that
+    // has none yet, and with HDR on a 16-bit float one for frames without a new image.
+    IDXGIResource* desktop_resource(const PendingUpdate& pending) const {
+        const OutputConfig& config = output_->config;
+        if (pending.blank)
+            return new DesktopResource(Surface::blank(state_.mode_width, state_.mode_height), config.surface_format);
+        if (!pending.image && config.hdr) return new DesktopResource(output_->image, DXGI_FORMAT_R16G16B16A16_FLOAT);
+        return new DesktopResource(output_->image, config.surface_format);
+    }
+
     std::shared_ptr<OutputState> output_;
     DuplicationState state_;  // guarded by output_->mutex
     std::shared_ptr<const PointerShape> held_shape_;
-    std::uint32_t rotation_ = 1;
+    std::uint32_t rotation_;
 };
 
 }  // namespace
 
-IDXGIOutputDuplication* new_duplication(std::shared_ptr<OutputState> output) {
-    return new Duplication(std::move(output));
+HRESULT new_duplication(std::shared_ptr<OutputState> output, IDXGIOutputDuplication** duplication) {
+    // Asked first, so a refusal creates no object; attaching asks again under the same lock.
+    if (HRESULT hr = output->admission(); FAILED(hr)) return hr;
+    auto* fresh = new Duplication(std::move(output));
+    if (HRESULT hr = fresh->attach(); FAILED(hr)) {
+        fresh->Release();
+        return hr;
+    }
+    *duplication = fresh;
+    return S_OK;
 }
 
 }  // namespace vistrel::sim

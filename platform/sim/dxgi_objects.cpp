@@ -49,8 +49,7 @@ public:
         if (call.outcome == Outcome::Fail) return call.hresult;
         if (call.outcome == Outcome::Null) return S_OK;
         if (!is_device(device)) return E_INVALIDARG;
-        *duplication = new_duplication(state_);
-        return S_OK;
+        return new_duplication(state_, duplication);
     }
 
 protected:

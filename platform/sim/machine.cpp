@@ -301,6 +301,13 @@ bool lose_access(std::uint32_t adapter, std::uint32_t output,
     return true;
 }
 
+bool secure_desktop(std::uint32_t adapter, std::uint32_t output, bool on) {
+    std::shared_ptr<OutputState> state = current_machine()->output(adapter, output);
+    if (!state) return false;
+    state->set_secure_desktop(on);
+    return true;
+}
+
 void set_cursor_info(CursorInfoAnswer answer) {
     std::shared_ptr<Machine> m = current_machine();
     std::lock_guard lock(m->answers_mutex);

@@ -23,8 +23,16 @@ struct OutputConfig {
     bool attached = true;
     std::int32_t origin_x = 0;
     std::int32_t origin_y = 0;
-    // The duplication's size; the desktop size when absent.
+    // The duplication's size. When absent: the desktop size, turned back for a 90 or 270
+    // degree rotation (a rotated output's surface keeps the display's own orientation).
     std::optional<std::pair<std::uint32_t, std::uint32_t>> mode;
+    // A new duplication's first frame has no present time and a blank surface, as when
+    // another duplication on the adapter acquired first.
+    bool blank_first_frame = false;
+    // Frames without a new image carry a 16-bit float surface, as with HDR on.
+    bool hdr = false;
+    // The format of every desktop surface a frame carries.
+    std::uint32_t surface_format = DXGI_FORMAT_B8G8R8A8_UNORM;
 };
 
 struct AdapterConfig {
@@ -105,6 +113,11 @@ bool animate(std::uint32_t adapter, std::uint32_t output, double hz);
 // work, at `mode` when given (a display-mode change).
 bool lose_access(std::uint32_t adapter, std::uint32_t output,
                  std::optional<std::pair<std::uint32_t, std::uint32_t>> mode);
+
+// The secure desktop (UAC, Ctrl+Alt+Del, the lock screen) shown on the output or gone:
+// while it shows, existing duplications fail with ACCESS_LOST and new ones are refused
+// with E_ACCESSDENIED. False for an unknown output.
+bool secure_desktop(std::uint32_t adapter, std::uint32_t output, bool on);
 
 // A consumer's view of a shared texture through its NT handle: its pixels, packed BGRA
 // (empty for an unknown handle), and holding its key 0 for `milliseconds` (false for an

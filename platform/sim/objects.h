@@ -54,8 +54,9 @@ private:
 Texture* as_texture(ID3D11Resource* resource);
 // Whether `object` is a simulated device.
 bool is_device(IUnknown* object);
-// A new duplication of `output`, registered with it until released.
-IDXGIOutputDuplication* new_duplication(std::shared_ptr<OutputState> output);
+// A new duplication of `output`, registered with it until released; the output's refusal
+// (another live duplication, the secure desktop) otherwise.
+HRESULT new_duplication(std::shared_ptr<OutputState> output, IDXGIOutputDuplication** duplication);
 // The configuration behind a simulated adapter, or null for a foreign one.
 const AdapterConfig* adapter_config(IDXGIAdapter* adapter);
 

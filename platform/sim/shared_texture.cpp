@@ -43,7 +43,8 @@ class KeyedMutex final : public posix::ComObject<IDXGIKeyedMutex, IDXGIDeviceSub
 public:
     explicit KeyedMutex(std::shared_ptr<KeyedMutexState> state) : state_(std::move(state)) {}
 
-    // Key 0 is free unless a consumer holds it; waits up to `milliseconds` for it.
+    // Key 0 is free unless a consumer holds it; waits up to `milliseconds` for it. A fault
+    // with the code WAIT_ABANDONED (0x80) stands for a holder that ended without releasing it.
     HRESULT STDMETHODCALLTYPE AcquireSync(UINT64 key, DWORD milliseconds) override {
         CallResult call = enter("IDXGIKeyedMutex::AcquireSync");
         if (call.outcome == Outcome::Fail) return call.hresult;

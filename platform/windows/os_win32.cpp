@@ -4,6 +4,7 @@
 #undef VISTREL_SHIM
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "platform/os.h"
@@ -74,6 +75,61 @@ private:
     OwnedHandle handle_;  // closing it detaches a thread that was not joined
     std::shared_ptr<ThreadBody> shared_;
 };
+
+// The DPI calls newer than the oldest Windows the module loads on: looked up by name, never
+// imported, or the module would not load where they are missing.
+using SetProcessDpiAwarenessContextFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+using SetThreadDpiAwarenessContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+using SetProcessDpiAwarenessFn = HRESULT(WINAPI*)(int);
+using SetProcessDPIAwareFn = BOOL(WINAPI*)();
+constexpr int kProcessPerMonitorDpiAware = 2;  // PROCESS_PER_MONITOR_DPI_AWARE
+
+// GetProcAddress gives a generic pointer; the caller names the real type.
+template <class Fn>
+Fn function_of(HMODULE module, const char* name) {
+    if (!module) return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// user32 stays loaded: the module imports it.
+template <class Fn>
+Fn user32_function(const char* name) {
+    return function_of<Fn>(GetModuleHandleW(L"user32.dll"), name);
+}
+
+// A system DLL loaded from System32 only (never from the current directory), freed when
+// destroyed.
+class SystemLibrary {
+public:
+    explicit SystemLibrary(const wchar_t* name)
+        : module_(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
+    SystemLibrary(const SystemLibrary&) = delete;
+    SystemLibrary& operator=(const SystemLibrary&) = delete;
+    ~SystemLibrary() {
+        if (module_) FreeLibrary(module_);
+    }
+    template <class Fn>
+    Fn function(const char* name) const {
+        return function_of<Fn>(module_, name);
+    }
+
+private:
+    HMODULE module_;
+};
+
+// Per-monitor awareness as Windows 8.1 offers it; nullopt where shcore lacks the call.
+std::optional<bool> set_per_monitor_through_shcore() {
+    SystemLibrary shcore(L"shcore.dll");
+    auto set_awareness = shcore.function<SetProcessDpiAwarenessFn>("SetProcessDpiAwareness");
+    if (!set_awareness) return std::nullopt;
+    return SUCCEEDED(set_awareness(kProcessPerMonitorDpiAware));
+}
+
+// SetThreadDpiAwarenessContext, looked up once; null before Windows 10 1607.
+SetThreadDpiAwarenessContextFn thread_dpi_switch() {
+    static const auto function = user32_function<SetThreadDpiAwarenessContextFn>("SetThreadDpiAwarenessContext");
+    return function;
+}
 
 // The performance counter's frequency, read once.
 std::uint64_t counter_frequency() {
@@ -148,11 +204,32 @@ std::unique_ptr<Thread> Thread::start(std::function<void()> body) {
 
 void discard_last_error() { (void)GetLastError(); }
 
+std::uint32_t current_process_id() { return GetCurrentProcessId(); }
+
 bool set_process_dpi_awareness() {
-    if (SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return true;
+    bool done = false;
+    if (auto set_context = user32_function<SetProcessDpiAwarenessContextFn>("SetProcessDpiAwarenessContext"))
+        done = set_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) != FALSE;
+    else if (std::optional<bool> through_shcore = set_per_monitor_through_shcore())
+        done = *through_shcore;
+    else if (auto set_aware = user32_function<SetProcessDPIAwareFn>("SetProcessDPIAware"))
+        done = set_aware() != FALSE;
     // Typically the host fixed its awareness already; that is not our error to report.
-    (void)GetLastError();
-    return false;
+    if (!done) (void)GetLastError();
+    return done;
+}
+
+ThreadDpiAwareness::ThreadDpiAwareness() {
+    auto set_thread_context = thread_dpi_switch();
+    if (!set_thread_context) return;
+    previous_ = set_thread_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    // v2 came a release after the thread switch (and Wine lacks it): plain per-monitor
+    // awareness gives the same physical sizes and positions.
+    if (!previous_) previous_ = set_thread_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+}
+
+ThreadDpiAwareness::~ThreadDpiAwareness() {
+    if (previous_) (void)thread_dpi_switch()(static_cast<DPI_AWARENESS_CONTEXT>(previous_));
 }
 
 namespace detail {

@@ -29,7 +29,8 @@ std::string display_name();
 class Connection {
 public:
     // A new connection to `display`, or null with `failure` filled (the libraries cannot
-    // be loaded, DISPLAY is unset, or the server refused or cannot be reached).
+    // be loaded, DISPLAY is unset, or the server refused, cannot be reached or did not
+    // answer by the thread's reply deadline).
     static std::shared_ptr<Connection> open(const std::string& display, XFailure& failure);
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -38,21 +39,26 @@ public:
     const XcbApi& api() const { return api_; }
     xcb_connection_t* get() const { return connection_; }
     const std::string& display() const { return display_; }
-    // The server went away or the stream broke: nothing more will come from it.
-    bool broken() const { return api_.xcb_connection_has_error(connection_) != 0; }
+    // The server went away or the stream broke, or this process is a fork's child, whose
+    // copy of the socket must stay untouched: nothing more may be asked over it.
+    bool broken() const { return inherited() || api_.xcb_connection_has_error(connection_) != 0; }
+    // Made by the process this one was forked from.
+    bool inherited() const;
     // The screen's root window, or null for an index past the last screen.
     const xcb_screen_t* screen(std::uint32_t index) const;
 
 private:
-    Connection(const XcbApi& api, xcb_connection_t* connection, std::string display)
-        : api_(api), connection_(connection), display_(std::move(display)) {}
+    Connection(const XcbApi& api, xcb_connection_t* connection, std::string display);
 
     const XcbApi& api_;
     xcb_connection_t* connection_;
     std::string display_;
+    int owner_;  // the process id that connected
 };
 
 // Text for "lost the connection", naming the display.
 std::string lost_connection_text(const Connection& connection);
+// Text for a server that let the opening's time-out pass without answering.
+std::string no_answer_text(const std::string& display);
 
 }  // namespace vistrel::x11

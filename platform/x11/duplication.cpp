@@ -17,6 +17,8 @@
 #include "platform/x11/error_info.h"
 #include "platform/x11/layout.h"
 #include "platform/x11/monitor_image.h"
+#include "platform/x11/reply_deadline.h"
+#include "platform/x11/stall_watch.h"
 #include "platform/x11/texture.h"
 
 namespace vistrel::x11 {
@@ -62,7 +64,9 @@ public:
         desc->ModeDesc.Height = monitor_.height;
         desc->ModeDesc.RefreshRate = {60, 1};
         desc->ModeDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc->Rotation = monitor_.rotation;
+        // X delivers the screen as it is seen, so frames are never turned within their
+        // surface; the monitor's rotation is the output's (list_outputs) to report.
+        desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
         desc->DesktopImageInSystemMemory = TRUE;
     }
 
@@ -81,6 +85,9 @@ private:
     xcb_connection_t* c() const { return connection_->get(); }
     HRESULT connection_lost() { return fail_with(DXGI_ERROR_DEVICE_REMOVED, lost_connection_text(*connection_)); }
 
+    // A fork's child must not ask over its parent's socket (it would take the parent's
+    // replies): it starts again over a connection of its own. False, and lost, when it cannot.
+    bool reconnect();
     void drain_events();
     void check_layout();
     void query_pointer_if_moved() { apply_pointer(x().xcb_query_pointer(c(), root_)); }
@@ -185,7 +192,22 @@ bool Duplication::start(XFailure& failure) {
     return true;
 }
 
+bool Duplication::reconnect() {
+    const ReplyDeadline replies(kOpenTimeout);
+    XFailure failure;
+    std::shared_ptr<Connection> fresh = Connection::open(connection_->display(), failure);
+    image_.reset();
+    lost_ = true;
+    if (!fresh) return false;
+    connection_ = std::move(fresh);
+    has_randr_ = has_input_ = false;
+    first_ = true;
+    lost_ = !start(failure) || replies.ran_out();
+    return !lost_;
+}
+
 void Duplication::drain_events() {
+    const StallWatch watch(x().xcb_get_file_descriptor(c()), current_reply_deadline());
     while (Reply<xcb_generic_event_t> event{x().xcb_poll_for_event(c())}) {
         const std::uint8_t type = event->response_type & 0x7F;
         if (type == 0) continue;  // an error of a request sent unchecked: its effect shows elsewhere
@@ -216,14 +238,20 @@ void Duplication::drain_events() {
 // A new mode, a moved or removed monitor, or a resized screen: frames of this
 // duplication would no longer be what its description promised.
 void Duplication::check_layout() {
+    const ReplyDeadline replies(kReplyFloor);
     layout_changed_ = false;
     Reply<xcb_get_geometry_reply_t> geometry(
         x().xcb_get_geometry_reply(c(), x().xcb_get_geometry(c(), root_), nullptr));
     if (!geometry) return;
+    const std::vector<MonitorInfo> monitors = query_monitors(*connection_, *connection_->screen(screen_index_));
+    if (replies.ran_out()) {
+        layout_changed_ = true;  // not answered: looked at again next time
+        return;
+    }
     screen_width_ = geometry->width;
     screen_height_ = geometry->height;
     bool found = false;
-    for (const MonitorInfo& m : query_monitors(*connection_, *connection_->screen(screen_index_)))
+    for (const MonitorInfo& m : monitors)
         if (m.name == monitor_.name) found = m.same_area(monitor_) && m.rotation == monitor_.rotation;
     if (!found) lost_ = true;
 }
@@ -269,7 +297,11 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
                                                         IDXGIResource** resource) {
     *resource = nullptr;
     *info = DXGI_OUTDUPL_FRAME_INFO{};
+    if (connection_->inherited() && !reconnect())
+        return fail_with(DXGI_ERROR_ACCESS_LOST, "the X connection belongs to the process this one was forked from");
     if (lost_) return DXGI_ERROR_ACCESS_LOST;
+    // A stopped server keeps nobody waiting past the call's time-out.
+    const ReplyDeadline replies(std::max(std::chrono::milliseconds(timeout_ms), kReplyFloor));
     if (held_) return DXGI_ERROR_INVALID_CALL;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
@@ -302,6 +334,10 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
         x().xcb_damage_subtract(c(), damage_, XCB_NONE, XCB_NONE);
         const bool fetched = image_->read_changed_rows();
         if (connection_->broken()) return connection_lost();
+        if (replies.ran_out()) {
+            image_->mark_all_changed();  // the damage is gone: read everything next time
+            return DXGI_ERROR_WAIT_TIMEOUT;
+        }
         if (!fetched) {
             // Refused with a valid rectangle: the screen changed under the request.
             lost_ = true;
@@ -311,12 +347,16 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     apply_pointer(pointer);
     const bool shape_fetched = new_shape && fetch_shape();
     if (connection_->broken()) return connection_lost();
+    if (replies.ran_out()) {
+        shape_changed_ = shape_changed_ || new_shape;
+        return DXGI_ERROR_WAIT_TIMEOUT;  // the image read is kept; the next call completes the frame
+    }
 
     const LONGLONG now = ticks_now();
     // X draws the pointer over the desktop, never into it: a frame where only the pointer
-    // moved is still a new picture of the screen, so it carries a present time and the
-    // core redraws the pointer where it now is.
-    info->LastPresentTime.QuadPart = new_image || pointer_changed_ ? now : 0;
+    // moved carries its position and no present time, and the core redraws the pointer
+    // over the image it already has.
+    info->LastPresentTime.QuadPart = new_image ? now : 0;
     info->AccumulatedFrames = new_image ? std::max<UINT>(accumulated_, 1) : 0;
     info->LastMouseUpdateTime.QuadPart = now;
     info->PointerPosition.Position = {pointer_x_ - shape_.hotspot_x - monitor_.x,
@@ -353,6 +393,7 @@ HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, vo
 
 IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_t screen, const std::string& monitor,
                                         XFailure& failure) {
+    const ReplyDeadline replies(kOpenTimeout);
     std::shared_ptr<Connection> connection = Connection::open(display, failure);
     if (!connection) return nullptr;
     const xcb_screen_t* root = connection->screen(screen);
@@ -363,8 +404,9 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_
     for (MonitorInfo& m : query_monitors(*connection, *root)) {
         if (m.name != monitor) continue;
         auto* duplication = new Duplication(std::move(connection), screen, std::move(m));
-        if (duplication->start(failure)) return duplication;
+        if (duplication->start(failure) && !replies.ran_out()) return duplication;
         duplication->Release();
+        if (replies.ran_out()) failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, no_answer_text(display)};
         return nullptr;
     }
     failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X monitor '" + monitor + "' is gone"};

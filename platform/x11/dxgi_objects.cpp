@@ -9,6 +9,7 @@
 #include "platform/x11/duplication.h"
 #include "platform/x11/error_info.h"
 #include "platform/x11/layout.h"
+#include "platform/x11/reply_deadline.h"
 
 namespace vistrel::x11 {
 namespace {
@@ -109,6 +110,7 @@ using namespace vistrel::x11;
 
 HRESULT CreateDXGIFactory1(REFIID riid, void** out) {
     *out = nullptr;
+    const ReplyDeadline replies(kOpenTimeout);
     XFailure failure;
     std::shared_ptr<Connection> connection = Connection::open(display_name(), failure);
     if (!connection) return fail_with(failure.code, failure.text);
@@ -119,6 +121,7 @@ HRESULT CreateDXGIFactory1(REFIID riid, void** out) {
     snapshot->vendor.assign(x.xcb_setup_vendor(setup), x.xcb_setup_vendor_length(setup));
     snapshot->screens = query_layout(*connection);
     if (connection->broken()) return fail_with(DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, lost_connection_text(*connection));
+    if (replies.ran_out()) return fail_with(DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, no_answer_text(connection->display()));
     auto factory = vistrel::ComPtr<IDXGIFactory1>::adopt(new Factory(std::move(snapshot)));
     return factory->QueryInterface(riid, out);
 }

@@ -1,6 +1,7 @@
 // GetCursorInfo from the X pointer. X has no NT handles to share: GPU sharing fails
 // before any handle exists, so the provider takes the no-handle services.
 #include "platform/x11/connection.h"
+#include "platform/x11/reply_deadline.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ std::shared_ptr<vistrel::x11::Connection>& thread_connection() {
 BOOL GetCursorInfo(CURSORINFO* info) {
     using namespace vistrel::x11;
     if (!info || info->cbSize != sizeof(CURSORINFO)) return FALSE;
+    const ReplyDeadline replies(kReplyFloor);
     std::shared_ptr<Connection>& connection = thread_connection();
     if (connection && connection->broken()) connection.reset();
     if (!connection) {

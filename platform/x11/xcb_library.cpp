@@ -2,7 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <mutex>
+
+#include "platform/x11/reply_deadline.h"
 
 namespace vistrel::x11 {
 namespace {
@@ -12,12 +15,20 @@ struct Loaded {
     std::string error;  // empty when every required library loaded
 };
 
+// The Debian package that ships `soname`: libfoo.so.N comes in libfooN.
+std::string debian_package(const std::string& soname) {
+    const std::size_t so = soname.find(".so.");
+    if (so == std::string::npos) return soname;
+    return soname.substr(0, so) + soname.substr(so + 4);
+}
+
 // dlopen with RTLD_LOCAL: the symbols never leak into the process's global scope.
 void* open_library(const char* soname, std::string& error) {
     void* handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (!handle && error.empty()) {
         const char* why = dlerror();
-        error = std::string("cannot load ") + soname + (why ? std::string(": ") + why : std::string());
+        error = std::string("cannot load ") + soname + " (Debian package " + debian_package(soname) + ")" +
+                (why ? std::string(": ") + why : std::string());
     }
     return handle;
 }
@@ -27,6 +38,54 @@ bool bind(void* library, const char* name, F& slot, std::string& error) {
     slot = reinterpret_cast<F>(dlsym(library, name));
     if (!slot && error.empty()) error = std::string("missing symbol ") + name;
     return slot != nullptr;
+}
+
+// What the bounded functions call once the server has answered.
+decltype(&::xcb_request_check) g_raw_request_check = nullptr;
+decltype(&::xcb_get_extension_data) g_raw_get_extension_data = nullptr;
+decltype(&::xcb_prefetch_extension_data) g_raw_prefetch_extension_data = nullptr;
+
+// A typed reply function, replaced by one that waits within the thread's deadline; any
+// other function is left as it is.
+template <class F>
+struct BoundedReply {
+    static void wrap(F&) {}
+};
+template <class R, class Cookie>
+struct BoundedReply<R* (*)(xcb_connection_t*, Cookie, xcb_generic_error_t**)> {
+    static R* call(xcb_connection_t* c, Cookie cookie, xcb_generic_error_t** error) {
+        return static_cast<R*>(wait_for_reply(c, cookie.sequence, error));
+    }
+    static void wrap(R* (*&slot)(xcb_connection_t*, Cookie, xcb_generic_error_t**)) { slot = &call; }
+};
+
+xcb_generic_error_t* bounded_request_check(xcb_connection_t* c, xcb_void_cookie_t cookie) {
+    if (sync_with_server(c)) return g_raw_request_check(c, cookie);  // answered: no wait left
+    // No answer in time reads as a refusal, which every caller can handle.
+    return static_cast<xcb_generic_error_t*>(std::calloc(1, sizeof(xcb_generic_error_t)));
+}
+
+const xcb_query_extension_reply_t* bounded_get_extension_data(xcb_connection_t* c, xcb_extension_t* extension) {
+    g_raw_prefetch_extension_data(c, extension);  // asks once per connection, without waiting
+    return sync_with_server(c) ? g_raw_get_extension_data(c, extension) : nullptr;
+}
+
+void bound_waits(XcbApi& api) {
+#define VISTREL_XCB_BOUND(name) BoundedReply<decltype(api.name)>::wrap(api.name);
+    VISTREL_XCB_FUNCTIONS(VISTREL_XCB_BOUND)
+    VISTREL_XCB_SHM_FUNCTIONS(VISTREL_XCB_BOUND)
+    VISTREL_XCB_DAMAGE_FUNCTIONS(VISTREL_XCB_BOUND)
+    VISTREL_XCB_XFIXES_FUNCTIONS(VISTREL_XCB_BOUND)
+    VISTREL_XCB_RANDR_FUNCTIONS(VISTREL_XCB_BOUND)
+    if (api.input_id) {
+        VISTREL_XCB_XINPUT_FUNCTIONS(VISTREL_XCB_BOUND)
+    }
+#undef VISTREL_XCB_BOUND
+    g_raw_request_check = api.xcb_request_check;
+    g_raw_get_extension_data = api.xcb_get_extension_data;
+    g_raw_prefetch_extension_data = api.xcb_prefetch_extension_data;
+    api.xcb_request_check = &bounded_request_check;
+    api.xcb_get_extension_data = &bounded_get_extension_data;
 }
 
 Loaded load() {
@@ -74,6 +133,7 @@ Loaded load() {
     }
 #undef VISTREL_XCB_LOAD_FROM
 #undef VISTREL_XCB_BIND
+    if (error.empty()) bound_waits(api);
     return loaded;
 }
 

@@ -6,6 +6,7 @@
 #include <xcb/randr.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 #include <xcb/xfixes.h>
 #include <xcb/xinput.h>
 
@@ -13,7 +14,9 @@
 
 namespace vistrel::x11 {
 
-// name: the C function of that name, typed as the header declares it.
+// name: the C function of that name, typed as the header declares it. Whatever waits for
+// the server (the typed reply functions, xcb_request_check, xcb_get_extension_data) waits
+// no longer than the thread's ReplyDeadline and then answers as if the server had refused.
 // clang-format off
 #define VISTREL_XCB_FUNCTIONS(X)                                                                      \
     X(xcb_connect) X(xcb_disconnect) X(xcb_connection_has_error) X(xcb_get_setup)                     \
@@ -23,7 +26,8 @@ namespace vistrel::x11 {
     X(xcb_generate_id) X(xcb_query_pointer) X(xcb_query_pointer_reply) X(xcb_get_image)               \
     X(xcb_get_image_reply) X(xcb_get_image_data) X(xcb_get_image_data_length) X(xcb_get_atom_name)    \
     X(xcb_get_atom_name_reply) X(xcb_get_atom_name_name) X(xcb_get_atom_name_name_length)             \
-    X(xcb_get_geometry) X(xcb_get_geometry_reply) X(xcb_change_window_attributes)
+    X(xcb_get_geometry) X(xcb_get_geometry_reply) X(xcb_change_window_attributes)                     \
+    X(xcb_poll_for_reply) X(xcb_discard_reply) X(xcb_get_input_focus) X(xcb_prefetch_extension_data)
 #define VISTREL_XCB_SHM_FUNCTIONS(X)                                                                  \
     X(xcb_shm_query_version) X(xcb_shm_query_version_reply) X(xcb_shm_attach_checked)                 \
     X(xcb_shm_detach) X(xcb_shm_get_image) X(xcb_shm_get_image_reply)

@@ -4,10 +4,8 @@ The capture itself is the extension module ``vistrel._vistrel``; this package re
 its names and adds what is plain Python: :func:`screenshot` and the command line
 (``python -m vistrel``).
 """
-from __future__ import annotations
-
-from importlib import metadata as _metadata
-from typing import TYPE_CHECKING, Optional, Tuple
+# No `from typing import ...` at module level: every name bound here shows in dir(vistrel).
+import typing as _typing
 
 from vistrel import _vistrel
 from vistrel._vistrel import (
@@ -24,15 +22,15 @@ from vistrel._vistrel import (
     output_info,
 )
 
-if TYPE_CHECKING:
+if _typing.TYPE_CHECKING:
+    from typing import Optional, Tuple
+
     import numpy as np
     from numpy.typing import NDArray
 
-try:
-    __version__: str = _metadata.version("vistrel")
-except _metadata.PackageNotFoundError:
-    # Run from a build tree: no distribution installed, the extension knows the version.
-    __version__ = _vistrel.__version__
+# Compiled into the extension from the one place the version is written, the same the
+# wheel's metadata is made from: asking the metadata instead costs most of an import.
+__version__: str = _vistrel.__version__
 
 __all__ = [
     "__version__",
@@ -56,15 +54,15 @@ def screenshot(
     *,
     device: int = 0,
     fmt: str = "rgb",
-    region: Optional[Tuple[int, int, int, int]] = None,
+    region: "Optional[Tuple[int, int, int, int]]" = None,
     cursor: bool = True,
-) -> NDArray[np.uint8]:
+) -> "NDArray[np.uint8]":
     """The current image of one output as a (H, W, C) uint8 array, RGB by default.
 
-    Opens a Capturer on output ``output`` of adapter ``device``, takes
-    :meth:`Capturer.screenshot` and closes it again. For more than one image, keep a
-    Capturer open instead: opening one costs far more than a screenshot.
+    Duplicates output ``output`` of adapter ``device`` for this one image, as
+    :meth:`Capturer.screenshot` would see it, and lets it go again. For more than one
+    image, keep a Capturer open instead: opening one costs far more than a screenshot.
     Raises what ``Capturer(...)`` and ``Capturer.screenshot`` raise.
     """
-    with Capturer(output, device=device, cursor=cursor) as capturer:
-        return capturer.screenshot(fmt=fmt, region=region)
+    # One opening and one frame: a kept Capturer's warm-up would only add to the wait.
+    return _vistrel._screenshot(output, device=device, fmt=fmt, region=region, cursor=cursor)

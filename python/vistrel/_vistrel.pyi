@@ -51,7 +51,8 @@ __all__ = [
 ]
 
 class CaptureError(Exception):
-    """A failed platform call. Its message reads ``"DXGI 0x<8 hex digits>: <system text>"``.
+    """A failed platform call. On Windows its message reads ``"DXGI 0x<8 hex digits>: <system
+    text>"``; on Linux it is X11's own text (``"cannot connect to X display ':0': ..."``).
 
     ``hresult`` (the code, an unsigned 32-bit int) is set on errors that come from a
     platform call; errors with a fixed text have none.
@@ -247,3 +248,14 @@ def device_info() -> str:
 
 def output_info() -> str:
     """One line per output: indices, resolution, rotation, attached flag (``Primary:``)."""
+
+def _screenshot(
+    output: int = 0,
+    *,
+    device: int = 0,
+    fmt: str = "rgb",
+    region: Optional[_Region] = None,
+    cursor: bool = True,
+    timeout_ms: int = 1000,
+) -> NDArray[np.uint8]:
+    """One image of an output, from a duplication opened for it alone (``vistrel.screenshot``)."""

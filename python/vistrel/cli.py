@@ -23,7 +23,8 @@ if TYPE_CHECKING:
     import numpy as np
     from numpy.typing import NDArray
 
-ROTATIONS = {0: "?", 1: "0", 2: "90", 3: "180", 4: "270"}
+# The number list_outputs() gives, with what it means beside it.
+ROTATIONS = {0: "0 (unknown)", 1: "1 (none)", 2: "2 (90°)", 3: "3 (180°)", 4: "4 (270°)"}
 FORMATS = ("bgra", "bgr", "rgba", "rgb", "gray", "grey")
 IMAGE_FORMATS = ("rgb", "rgba", "gray", "grey")
 U32_MAX = 0xFFFFFFFF

@@ -108,9 +108,14 @@ Result<Pixels> crop(DuplicationSession& session, const Region& region, BufferPoo
     Pixels pixels = pool.take();
     Status read = read_region(session, region.left, region.top, region.right, region.bottom, pixels->data(), length);
     if (!read) return read.take_failure();
-    if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session.cursor);
+    if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session);
     return pixels;
 }
+
+// How often a capture thread tries again to duplicate an output it lost to the secure
+// desktop or a disconnected session: soon enough to miss little after it ends, rarely
+// enough not to load the system while it lasts.
+constexpr std::uint64_t kLostRetryNs = 50'000'000;
 
 void capture_loop(DuplicationSession& session, const CaptureParams& params, CaptureShared& shared) {
     const std::uint64_t period = period_ns(params.target_fps);
@@ -122,6 +127,12 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
 
     while (!shared.stop.load()) {
         auto acquired = acquire_frame(session, 2);
+        if (!acquired && lost_for_now(session)) {
+            // No new frames while the episode lasts; the video mode repeats its last one.
+            if (params.video_mode && last_frame) publish(shared, counter, last_frame);
+            wait_remaining(timer.get(), kLostRetryNs);
+            continue;
+        }
         if (!acquired) {
             store_failure(shared, acquired.take_failure());
             return;
@@ -184,9 +195,14 @@ BackgroundCapture spawn_capture(DuplicationSession session, CaptureParams params
     return background;
 }
 
-DuplicationSession stop_and_join(std::optional<BackgroundCapture>& running) {
+std::optional<DuplicationSession> stop_and_join(std::optional<BackgroundCapture>& running) {
     BackgroundCapture background = std::move(*running);
     running.reset();
+    if (background.thread->left_behind()) {
+        // The session may be half-way through a call of the parent's thread: leaked, never used.
+        new BackgroundCapture(std::move(background));
+        return std::nullopt;
+    }
     background.shared->stop.store(true);
     background.shared->frame_event->set();
     bool completed;
@@ -198,7 +214,13 @@ DuplicationSession stop_and_join(std::optional<BackgroundCapture>& running) {
     return std::move(**background.result);
 }
 
+CaptureThread::~CaptureThread() {
+    // A thread handle copied by fork() names no thread of this process: not even detached.
+    if (left_behind()) (void)thread_.release();
+}
+
 bool CaptureThread::join() {
+    if (left_behind()) return false;
     std::lock_guard lock(mutex_);
     if (!completed_) {
         completed_ = thread_->join();
@@ -243,6 +265,10 @@ std::optional<LatestFrame> take_newer(CaptureShared& shared, std::uint64_t seq) 
 WaitOutcome wait_for_frame(CaptureShared& shared, std::optional<std::uint64_t> timeout_ns) {
     std::optional<os::Instant> deadline;
     if (timeout_ns) deadline = add_ns(os::now(), *timeout_ns);
+    if (shared.thread_left_behind())
+        return Failure::message(
+            "the capture thread did not survive fork(): it runs only in the parent process; call stop() and start() "
+            "in this one");
     for (;;) {
         if (auto frame = take_newer(shared, 0)) return std::move(*frame);
         if (auto text = thread_failure_text(shared)) return Failure::message(*text);

@@ -62,6 +62,10 @@ struct CaptureShared {
 
     // Set by the owner to end the thread, and by the thread when it ends on a failure.
     std::atomic<bool> stop{false};
+
+    // fork() copies this record into the child but not the thread behind it.
+    const std::uint32_t process_id = os::current_process_id();
+    bool thread_left_behind() const { return process_id != os::current_process_id(); }
 };
 
 // A capture thread that can be joined by its owner or by the module's exit hook,
@@ -69,10 +73,14 @@ struct CaptureShared {
 class CaptureThread {
 public:
     explicit CaptureThread(std::unique_ptr<os::Thread> thread) : thread_(std::move(thread)) {}
-    // Whether the thread's body ran to its end. Call without the interpreter lock.
+    ~CaptureThread();
+    // Whether the thread's body ran to its end. Call without the interpreter lock. In a
+    // fork's child, where the thread does not exist, false without waiting.
     bool join();
+    bool left_behind() const { return process_id_ != os::current_process_id(); }
 
 private:
+    const std::uint32_t process_id_ = os::current_process_id();
     std::mutex mutex_;
     std::unique_ptr<os::Thread> thread_;  // guarded by mutex_
     std::optional<bool> completed_;       // guarded by mutex_
@@ -97,8 +105,9 @@ BackgroundCapture spawn_capture(DuplicationSession session, CaptureParams params
 // Takes the capture out of `running` (left empty whatever happens), sets the stop flag,
 // wakes and joins the thread, and returns the session it hands back. Releases the
 // interpreter lock while it joins, so a thread converting its failure under the lock
-// cannot deadlock it. "capture thread panicked" when the thread ended abnormally.
-DuplicationSession stop_and_join(std::optional<BackgroundCapture>& running);
+// cannot deadlock it. "capture thread panicked" when the thread ended abnormally. In a
+// fork's child nothing comes back: the session stays with the parent's thread, untouched.
+std::optional<DuplicationSession> stop_and_join(std::optional<BackgroundCapture>& running);
 
 struct Stopped {};
 using WaitOutcome = std::variant<LatestFrame, Stopped, Failure>;

@@ -39,7 +39,13 @@ PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* capturer_stop(PyObject* self, PyObject*) {
     return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& state) -> PyObject* {
         if (!state.background) Py_RETURN_NONE;
-        state.session.emplace(stop_and_join(state.background));
+        if (auto session = stop_and_join(state.background)) {
+            state.session.emplace(std::move(*session));
+            Py_RETURN_NONE;
+        }
+        // A fork's child: the thread and its session stayed in the parent, so this process
+        // opens its own, ready for start() again.
+        if (!ensure_session(state)) return nullptr;
         Py_RETURN_NONE;
     });
 }

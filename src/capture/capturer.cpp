@@ -7,10 +7,11 @@
 
 namespace vistrel {
 
-Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor) {
+Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
+                                                 bool warm_up) {
     // Opening waits up to 100 ms for its warm-up frames: other threads run meanwhile.
     py::ReleaseGil released;
-    return DuplicationSession::open(device, output, cursor);
+    return DuplicationSession::open(device, output, cursor, warm_up);
 }
 
 void CapturerState::adopt(DuplicationSession opened) {
@@ -65,7 +66,7 @@ std::optional<TakenSession> take_session_for_thread(CapturerState& state, const 
 
 void discard_background(CapturerState& state) {
     if (!state.background) return;
-    DuplicationSession returned = stop_and_join(state.background);
+    std::optional<DuplicationSession> returned = stop_and_join(state.background);
     (void)returned;  // released here
 }
 

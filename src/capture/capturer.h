@@ -56,7 +56,8 @@ struct CapturerState {
 };
 
 // Opens a session with the interpreter lock released.
-Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor);
+Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
+                                                 bool warm_up = true);
 
 // The live session, reopened when absent (after a frames() iterator finished with it):
 // every capture method starts here, so a Detached Capturer behaves as a Ready one.
@@ -105,6 +106,9 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
 PyObject* capturer_debug_publish_seq(PyObject* self, PyObject* args);
 PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs);
+// The module's _screenshot: one image from a session opened for it alone, without the
+// warm-up a kept Capturer needs, so its cost is one opening and one frame.
+PyObject* screenshot_once(PyObject* module, PyObject* args, PyObject* kwargs);
 
 // Runs `body(state)` with the Capturer checked and borrowed (see py::use_bound).
 template <class Borrow, class Body>

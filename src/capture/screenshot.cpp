@@ -15,6 +15,9 @@
 namespace vistrel {
 namespace {
 
+// How long a fresh duplication's first frame is waited for, as at opening.
+constexpr std::uint32_t kFirstFrameMs = 50;
+
 // Acquires with the lock released.
 Result<Acquired> acquire_unlocked(DuplicationSession& session, std::uint32_t timeout_ms) {
     py::ReleaseGil released;
@@ -25,7 +28,11 @@ Result<Acquired> acquire_unlocked(DuplicationSession& session, std::uint32_t tim
 // never had an image waits for its first one, up to `timeout_ms`, in slices so that
 // Ctrl+C ends the wait. False with the exception set otherwise.
 bool current_image(DuplicationSession& session, std::uint32_t timeout_ms) {
+    const std::uint64_t generation = session.duplication_generation;
     auto polled = acquire_unlocked(session, 0);
+    // A duplication re-created after a loss (the secure desktop ended, say) delivers the
+    // current desktop as its first frame: the copy texture still holds the old one.
+    if (polled && session.duplication_generation != generation) polled = acquire_unlocked(session, kFirstFrameMs);
     if (!polled) {
         raise_failure(polled.take_failure());
         return false;
@@ -67,6 +74,37 @@ PyObject* capturer_screenshot(PyObject* self, PyObject* args, PyObject* kwargs) 
         if (!current_image(*shot->session, timeout_ms)) return nullptr;
         return finish_one_shot(*shot);
     });
+}
+
+PyObject* screenshot_once(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"output", "device", "fmt", "region", "cursor", "timeout_ms", nullptr};
+    PyObject *output_arg = nullptr, *device_arg = nullptr, *fmt_arg = nullptr, *region_arg = nullptr,
+             *cursor_arg = nullptr, *timeout_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOOOO:_screenshot", const_cast<char**>(keywords), &output_arg,
+                                     &device_arg, &fmt_arg, &region_arg, &cursor_arg, &timeout_arg))
+        return nullptr;
+    return py::guarded(
+        [&]() -> PyObject* {
+            CapturerState state;  // a Capturer for this call alone
+            std::uint32_t timeout_ms = 1000;
+            std::string fmt = "rgb";
+            std::optional<RegionArg> region_given;
+            if (output_arg && !py::to_u32(output_arg, "output", state.output_idx)) return nullptr;
+            if (device_arg && !py::to_u32(device_arg, "device", state.device_idx)) return nullptr;
+            if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
+            if (!parse_region_arg(region_arg, region_given)) return nullptr;
+            if (cursor_arg && !py::to_bool(cursor_arg, "cursor", state.cursor)) return nullptr;
+            if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
+
+            auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, false);
+            if (!opened) return raise_failure(opened.take_failure());
+            state.adopt(std::move(opened).value());
+            std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given);
+            if (!shot) return nullptr;
+            if (!current_image(*shot->session, timeout_ms)) return nullptr;
+            return finish_one_shot(*shot);
+        },
+        static_cast<PyObject*>(nullptr));
 }
 
 }  // namespace vistrel

@@ -3,6 +3,7 @@
 // or a repeat of the last one; overdue slots are served at once, none is skipped.
 #include <variant>
 
+#include "platform/words.h"
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
 #include "src/convert/convert_bgra.h"
@@ -48,7 +49,7 @@ void close_iterator(FramesIterState& s) {
         s.closed = true;
         s.frames_busy->clear(s.busy_token);  // even if the join reports a panicked thread
         if (s.background) {
-            DuplicationSession released = stop_and_join(s.background);
+            std::optional<DuplicationSession> released = stop_and_join(s.background);
             (void)released;  // not returned to the Capturer
         }
     }
@@ -120,7 +121,14 @@ PyObject* iter_next(PyObject* self) {
             PyErr_SetString(exception_class(ErrorClass::CaptureTimeout), "frames() iteration produced no frames");
             return nullptr;
         }
-        if (choice->failure) return raise_failure(std::move(*choice->failure));
+        if (choice->failure) {
+            if (choice->failure->kind() == Failure::Kind::DeadlineExpired)
+                if (auto text = words::frames_timeout(static_cast<std::uint32_t>(s.timeout_ns / 1000000u))) {
+                    PyErr_SetString(exception_class(ErrorClass::CaptureTimeout), text->c_str());
+                    return nullptr;
+                }
+            return raise_failure(std::move(*choice->failure));
+        }
         if (choice->fresh) {
             s.last_seq = choice->seq;
             s.last_frame = choice->pixels;

@@ -11,13 +11,16 @@ namespace vistrel::py {
 // The creating thread's identity.
 class ThreadBinding {
 public:
-    ThreadBinding() : owner_(std::this_thread::get_id()) {}
+    // Call with the interpreter lock held.
+    ThreadBinding() : owner_(std::this_thread::get_id()), owner_ident_(PyThread_get_thread_ident()) {}
     bool on_owner_thread() const { return std::this_thread::get_id() == owner_; }
-    // False with the internal fault "<class_path> is unsendable, but sent to another thread" set.
+    // False with the internal fault "<class_path> is unsendable, but sent to another thread"
+    // set, in the provider's words (which may name both threads).
     bool check(const char* class_path) const;
 
 private:
     std::thread::id owner_;
+    unsigned long owner_ident_;  // the creating thread as Python's threading module knows it
 };
 
 // Shared (readers) or exclusive (one mutator) use of an object.
@@ -58,9 +61,5 @@ public:
 private:
     BorrowFlag* flag_ = nullptr;
 };
-
-// Reports, through the unraisable hook, that an object is dropped on another thread than
-// its own (its contents are then leaked rather than released on the wrong thread).
-void report_dropped_on_other_thread(const char* class_path);
 
 }  // namespace vistrel::py

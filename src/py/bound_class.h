@@ -1,7 +1,7 @@
 // What the module's three thread-bound classes (Capturer, FramesIter, GpuTexture) share:
 // an instance that owns its record by pointer, allocation that hands a record over,
-// deallocation on the owning thread only, the thread and borrow check around every
-// method, and the close / __enter__ / __exit__ trio.
+// deallocation that releases the record on any thread, the thread and borrow check around
+// every method, and the close / __enter__ / __exit__ trio.
 #pragma once
 
 #include <memory>
@@ -13,7 +13,7 @@ namespace vistrel::py {
 
 template <class State>
 struct BoundObject {
-    PyObject_HEAD State* state;  // owned; leaked if the object dies on another thread
+    PyObject_HEAD State* state;  // owned
 };
 
 // `Class` names the class: `State` (with `binding` and `borrow`), `kPath` (its path in
@@ -42,7 +42,7 @@ struct BoundClass {
     }
 
     static void dealloc(PyObject* self) {
-        dealloc_bound<State>(self, reinterpret_cast<Object*>(self)->state, Class::kPath, &Class::finalise);
+        dealloc_bound<State>(self, reinterpret_cast<Object*>(self)->state, &Class::finalise);
     }
 
     static PyObject* close(PyObject* self, PyObject*) {

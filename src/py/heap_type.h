@@ -35,16 +35,15 @@ private:
 // reference to its heap type.
 void free_instance(PyObject* self);
 
-// tp_dealloc of the module's thread-bound objects, whose record `state` (with a
-// `binding`) is owned by pointer. On the owning thread `finalise(*state)` runs (a
-// pending exception is kept aside; a failure of its own is reported as unraisable) and
-// the record is deleted. On another thread the record is leaked, not released on the
-// wrong thread, and that is reported. Then the instance is freed.
+// tp_dealloc of the module's thread-bound objects, whose record `state` is owned by
+// pointer: `finalise(*state)` runs (a pending exception is kept aside; a failure of its
+// own is reported as unraisable), the record is deleted, the instance freed. This runs on
+// whatever thread drops the last reference (the cyclic collector runs on any thread):
+// nothing else can reach the record by then, and what it owns (capture threads, platform
+// objects, connections) may be ended and released from any thread.
 template <class State>
-void dealloc_bound(PyObject* self, State* state, const char* class_path, void (*finalise)(State&)) {
-    if (state && !state->binding.on_owner_thread()) {
-        report_dropped_on_other_thread(class_path);
-    } else if (state) {
+void dealloc_bound(PyObject* self, State* state, void (*finalise)(State&)) {
+    if (state) {
         ErrorGuard pending;
         const int finished = guarded(
             [&]() -> int {

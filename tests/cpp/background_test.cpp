@@ -137,7 +137,7 @@ protected:
         session_.reset();
     }
     void stop() {
-        if (background_) session_.emplace(stop_and_join(background_));
+        if (background_) session_ = stop_and_join(background_);
     }
     static void present(std::uint8_t value) {
         std::vector<std::uint8_t> image(std::size_t{1920} * 1080 * 4, value);

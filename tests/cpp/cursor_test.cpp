@@ -180,7 +180,7 @@ TEST_F(CursorTrackingTest, MonochromeShapeStoresOneMasksHeight) {
     EXPECT_EQ(c.shape->size(), 256u);
 }
 
-TEST_F(CursorTrackingTest, PositionChangesOnlyWithANewImage) {
+TEST_F(CursorTrackingTest, PositionFollowsEveryMouseUpdate) {
     open();
     sim::PointerUpdate moved;
     moved.x = 40;
@@ -189,9 +189,14 @@ TEST_F(CursorTrackingTest, PositionChangesOnlyWithANewImage) {
     EXPECT_EQ(session_->cursor.position_x, 40);
     EXPECT_TRUE(session_->cursor.visible);
 
-    moved.x = 70;  // a pointer-only frame: position stays
+    moved.x = 70;  // a pointer-only frame moves it too
     next_frame(&moved, false);
-    EXPECT_EQ(session_->cursor.position_x, 40);
+    EXPECT_EQ(session_->cursor.position_x, 70);
+    sim::PointerUpdate left;
+    left.visible = false;  // and can take it off this output
+    next_frame(&left, false);
+    EXPECT_FALSE(session_->cursor.visible);
+    EXPECT_EQ(session_->cursor.position_x, 70);
 
     // A new image without a mouse update asks the system.
     sim::set_cursor_info({1, 300, 400, true});
@@ -254,6 +259,65 @@ TEST_F(CursorTrackingTest, FailedShapeFetchKeepsTheOldShape) {
     next_frame(&second, false);
     EXPECT_EQ(session_->cursor.shape_type, 2u);
     EXPECT_EQ(session_->cursor.shape->size(), 16u);
+}
+
+// On a rotated output the surface keeps the display's own orientation while the pointer is
+// reported in the desktop's: drawn on the surface, it must land where the desktop's pixels
+// went. The oracle draws on a desktop-oriented canvas and turns that canvas.
+TEST_F(CursorTrackingTest, PointerFollowsTheDesktopOnRotatedOutputs) {
+    constexpr std::uint32_t kDesktopW = 40, kDesktopH = 30;
+    for (std::uint32_t rotation : {2u, 3u, 4u}) {
+        for (std::uint32_t type : {1u, 2u}) {
+            SCOPED_TRACE(testing::Message() << "rotation " << rotation << " type " << type);
+            sim::MachineConfig machine = sim::MachineConfig::default_machine();
+            machine.adapters[0].outputs[0].width = kDesktopW;
+            machine.adapters[0].outputs[0].height = kDesktopH;
+            machine.adapters[0].outputs[0].rotation = rotation;
+            open(machine);
+            const bool swapped = rotation != 3;
+            const std::uint32_t sw = swapped ? kDesktopH : kDesktopW, sh = swapped ? kDesktopW : kDesktopH;
+            ASSERT_EQ(session_->width, sw);
+            ASSERT_EQ(session_->height, sh);
+
+            // A 5 x 3 shape whose every pixel differs, so a wrong turn shows.
+            sim::PointerShape shape;
+            shape.type = type;
+            shape.width = 5;
+            if (type == 1) {
+                shape.height = 6;  // both masks
+                shape.pitch = 1;
+                shape.data = {0x1F, 0x0F, 0x17, 0x00, 0x00, 0x00, 0x80, 0x41, 0x22};
+            } else {
+                shape.height = 3;
+                shape.pitch = 20;
+                for (std::uint8_t i = 0; i < 15; ++i)
+                    shape.data.insert(shape.data.end(), {i, static_cast<std::uint8_t>(i * 3), 200, 255});
+            }
+            sim::PointerUpdate pointer;
+            pointer.x = 7;
+            pointer.y = 4;
+            pointer.visible = true;
+            pointer.shape = shape;
+            next_frame(&pointer, false);
+
+            std::vector<std::uint8_t> desktop(std::size_t{kDesktopW} * kDesktopH * 4, 0x30);
+            composite_cursor(desktop.data(), desktop.size(), kDesktopW, kDesktopH, 0, 0, session_->cursor);
+            std::vector<std::uint8_t> surface(std::size_t{sw} * sh * 4, 0x30);
+            composite_cursor(surface.data(), surface.size(), static_cast<std::int32_t>(sw),
+                             static_cast<std::int32_t>(sh), 0, 0, session_->drawn_cursor());
+            for (std::uint32_t y = 0; y < sh; ++y)
+                for (std::uint32_t x = 0; x < sw; ++x) {
+                    std::uint32_t dx = x, dy = y;  // where surface pixel (x, y) shows on the desktop
+                    if (rotation == 2) dx = kDesktopW - 1 - y, dy = x;
+                    if (rotation == 3) dx = kDesktopW - 1 - x, dy = kDesktopH - 1 - y;
+                    if (rotation == 4) dx = y, dy = kDesktopH - 1 - x;
+                    ASSERT_EQ(std::memcmp(&surface[(std::size_t{y} * sw + x) * 4],
+                                          &desktop[(std::size_t{dy} * kDesktopW + dx) * 4], 4),
+                              0)
+                        << "surface pixel " << x << "," << y;
+                }
+        }
+    }
 }
 
 }  // namespace

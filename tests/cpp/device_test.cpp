@@ -206,12 +206,14 @@ TEST_F(OpenTest, CursorStateAfterWarmUp) {
     pointer.shape = sim::PointerShape{2, 4, 4, 16, 1, 1, std::vector<std::uint8_t>(64, 0xFF)};
     sim::present(0, 0, nullptr, &pointer);
 
-    auto without = DuplicationSession::open(0, 0, false);
-    ASSERT_TRUE(without.ok());
-    EXPECT_FALSE(without->cursor.shape);
-    EXPECT_FALSE(without->cursor.visible);
-    EXPECT_EQ(without->cursor.position_x, 0);
-    EXPECT_EQ(without->last_present_time, 0);
+    {
+        auto without = DuplicationSession::open(0, 0, false);
+        ASSERT_TRUE(without.ok());
+        EXPECT_FALSE(without->cursor.shape);
+        EXPECT_FALSE(without->cursor.visible);
+        EXPECT_EQ(without->cursor.position_x, 0);
+        EXPECT_EQ(without->last_present_time, 0);
+    }
 
     auto with = DuplicationSession::open(0, 0, true);
     ASSERT_TRUE(with.ok());
@@ -221,6 +223,21 @@ TEST_F(OpenTest, CursorStateAfterWarmUp) {
     EXPECT_EQ(with->cursor.position_x, 100);
     EXPECT_EQ(with->cursor.position_y, 200);
     EXPECT_NE(with->last_present_time, 0);
+}
+
+// Windows gives a process one duplication of an output: a second session is refused
+// with a reason a user can act on, and leaves nothing behind.
+TEST_F(OpenTest, OneSessionPerOutput) {
+    auto first = DuplicationSession::open(0, 0, true);
+    ASSERT_TRUE(first.ok());
+    const long live = sim::live_objects();
+    auto second = open_failure();
+    EXPECT_EQ(second.kind(), Failure::Kind::Hresult);
+    EXPECT_EQ(second.code(), 0x80070057u);
+    EXPECT_NE(second.text().find("already captured in this process"), std::string::npos);
+    EXPECT_EQ(sim::live_objects(), live);
+    first = Failure::closed();  // released: the output can be captured again
+    EXPECT_TRUE(DuplicationSession::open(0, 0, true).ok());
 }
 
 }  // namespace

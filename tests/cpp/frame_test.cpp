@@ -25,6 +25,11 @@ protected:
         EXPECT_TRUE(read_region(*session_, 0, 0, session_->width, session_->height, out.data(), out.size()).ok());
         return out;
     }
+    // Whether the calls since the last trace read copied a texture.
+    static bool copied() {
+        const auto made = calls();
+        return std::find(made.begin(), made.end(), "ID3D11DeviceContext::CopyResource") != made.end();
+    }
     Acquired acquire(std::uint32_t timeout_ms = 0) {
         auto result = acquire_frame(*session_, timeout_ms);
         EXPECT_TRUE(result.ok());
@@ -65,42 +70,68 @@ TEST_F(FrameTest, PointerOnlyFrameKeepsTheImage) {
     EXPECT_EQ(read_all(), image);
 }
 
+// Windows refuses a second duplication of an output while the lost one is alive: the lost
+// one is released before the re-creation.
 TEST_F(FrameTest, LostAccessIsHealedByANewDuplication) {
-    sim::lose_access(0, 0, std::nullopt);
-    IDXGIOutputDuplication* before = session_->duplication.get();
-    EXPECT_EQ(acquire(), Acquired::NoNewFrame);
-    EXPECT_NE(session_->duplication.get(), before);
-    auto trace = sim::trace(true);
-    EXPECT_NE(std::find(trace.begin(), trace.end(), "Release(IDXGIOutputDuplication)"), trace.end());
-    // The new duplication starts with the current image pending.
-    EXPECT_EQ(acquire(), Acquired::NewFrame);
-
-    // Any failure but the time-out is healed the same way.
-    fail("IDXGIOutputDuplication::AcquireNextFrame", E_FAIL);
-    before = session_->duplication.get();
-    EXPECT_EQ(acquire(), Acquired::NoNewFrame);
-    EXPECT_NE(session_->duplication.get(), before);
+    for (bool injected : {false, true}) {
+        if (injected)  // any failure but the time-out is healed the same way
+            fail("IDXGIOutputDuplication::AcquireNextFrame", E_FAIL);
+        else
+            sim::lose_access(0, 0, std::nullopt);
+        const std::uint64_t generation = session_->duplication_generation;
+        sim::trace(true);
+        EXPECT_EQ(acquire(), Acquired::NoNewFrame);
+        EXPECT_EQ(session_->duplication_generation, generation + 1);
+        ASSERT_TRUE(session_->duplication);
+        auto trace = sim::trace(true);
+        auto released = std::find(trace.begin(), trace.end(), "Release(IDXGIOutputDuplication)");
+        auto recreated = std::find(trace.begin(), trace.end(), "IDXGIOutput1::DuplicateOutput");
+        ASSERT_NE(released, trace.end());
+        EXPECT_LT(released, recreated);
+        // The new duplication starts with the current image pending.
+        EXPECT_EQ(acquire(), Acquired::NewFrame);
+        EXPECT_EQ(read_all(), sim::image(0, 0));
+    }
 }
 
 TEST_F(FrameTest, FailedRecreationReportsTheAcquisitionError) {
     sim::lose_access(0, 0, std::nullopt);
-    IDXGIOutputDuplication* before = session_->duplication.get();
     for (int attempt = 0; attempt < 2; ++attempt) {
-        fail("IDXGIOutput1::DuplicateOutput", E_ACCESSDENIED);
+        fail("IDXGIOutput1::DuplicateOutput", E_FAIL);
         auto result = acquire_frame(*session_, 0);
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.failure().kind(), Failure::Kind::Hresult);
         EXPECT_EQ(result.failure().code(), 0x887A0026u);
-        EXPECT_EQ(session_->duplication.get(), before);  // the old one stays and is tried again
+        // None is held, so the next call re-creates first; nothing says it will pass.
+        EXPECT_FALSE(session_->duplication);
+        EXPECT_FALSE(lost_for_now(*session_));
     }
     fail_null("IDXGIOutput1::DuplicateOutput");
     auto nothing = acquire_frame(*session_, 0);
     ASSERT_FALSE(nothing.ok());
     EXPECT_EQ(nothing.failure().code(), 0x887A0026u);
-    EXPECT_EQ(session_->duplication.get(), before);
     // Once the re-creation works, frames come again.
     EXPECT_EQ(acquire(), Acquired::NoNewFrame);
     EXPECT_EQ(acquire(), Acquired::NewFrame);
+}
+
+TEST_F(FrameTest, SecureDesktopIsWaitedOut) {
+    const auto before = read_all();
+    sim::secure_desktop(0, 0, true);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto result = acquire_frame(*session_, 0);
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.failure().code(), 0x887A0026u);
+        EXPECT_TRUE(lost_for_now(*session_));
+    }
+    auto changed = solid(0x42);
+    sim::present(0, 0, &changed, nullptr);  // the desktop changed meanwhile
+    EXPECT_EQ(read_all(), before);
+    sim::secure_desktop(0, 0, false);
+    EXPECT_EQ(acquire(), Acquired::NoNewFrame);
+    EXPECT_FALSE(lost_for_now(*session_));
+    EXPECT_EQ(acquire(), Acquired::NewFrame);
+    EXPECT_EQ(read_all(), changed);
 }
 
 TEST_F(FrameTest, ErrorInformationOfTheAcquisitionTravels) {
@@ -116,14 +147,59 @@ TEST_F(FrameTest, ErrorInformationOfTheAcquisitionTravels) {
 
 TEST_F(FrameTest, ModeChangeIsReportedNotCopied) {
     sim::lose_access(0, 0, std::make_pair(1280u, 720u));
-    IDXGIOutputDuplication* before = session_->duplication.get();
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto result = acquire_frame(*session_, 0);
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.failure().code(), 0x887A0026u);
-        EXPECT_EQ(session_->duplication.get(), before);
+        EXPECT_FALSE(session_->duplication);
+        EXPECT_FALSE(lost_for_now(*session_));
     }
     EXPECT_EQ(session_->width, 1920u);
+    // The session holds no duplication at the new mode, so a new one can open there.
+    auto reopened = DuplicationSession::open(0, 0, false);
+    ASSERT_TRUE(reopened.ok());
+    EXPECT_EQ(reopened->width, 1280u);
+}
+
+// Frames without a present time carry no new desktop image: nothing is copied, so an
+// HDR surface or a blank first surface never reaches the copy texture.
+TEST_F(FrameTest, OnlyNewImagesAreCopied) {
+    sim::MachineConfig machine = sim::MachineConfig::default_machine();
+    machine.adapters[0].outputs[0].hdr = true;
+    machine.adapters[0].outputs[0].blank_first_frame = true;
+    session_.reset();
+    open(machine);
+    EXPECT_FALSE(session_->has_image);  // the warm-up saw only the blank first frame
+    auto gray = solid(0x80);
+    sim::present(0, 0, &gray, nullptr);
+    sim::trace(true);
+    EXPECT_EQ(acquire(), Acquired::NewFrame);
+    EXPECT_TRUE(session_->has_image);
+    EXPECT_TRUE(copied());
+
+    sim::PointerUpdate moved;
+    moved.x = 5;
+    sim::present(0, 0, nullptr, &moved);
+    sim::trace(true);
+    EXPECT_EQ(acquire(), Acquired::NewFrame);
+    EXPECT_FALSE(copied());
+    EXPECT_EQ(read_all(), gray);
+}
+
+TEST_F(FrameTest, SurfaceOfAnotherFormatIsReportedLikeAModeChange) {
+    sim::MachineConfig machine = sim::MachineConfig::default_machine();
+    machine.adapters[0].outputs[0].surface_format = DXGI_FORMAT_R16G16B16A16_FLOAT;
+    session_.reset();
+    open(machine);
+    EXPECT_FALSE(session_->has_image);
+    auto gray = solid(0x80);
+    sim::present(0, 0, &gray, nullptr);
+    auto result = acquire_frame(*session_, 0);
+    if (result.ok()) result = acquire_frame(*session_, 0);  // the warm-up left a re-created duplication
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.failure().code(), 0x887A0026u);
+    EXPECT_FALSE(session_->has_image);
+    EXPECT_FALSE(lost_for_now(*session_));
 }
 
 TEST_F(FrameTest, IgnoredFailuresStillGiveANewFrame) {

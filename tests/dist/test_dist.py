@@ -86,6 +86,10 @@ def test_metadata(linux_wheel):
                  "Classifier: Operating System :: POSIX :: Linux",
                  "Provides-Extra: png", "Provides-Extra: video", "Requires-Dist: numpy"):
         assert line in fields, line
+    # The README, its links made absolute: none of them points into a tree the reader lacks.
+    description = meta.split("\n\n", 1)[1]
+    assert "Description-Content-Type: text/markdown" in fields
+    assert "## Quick start" in description and "](docs/" not in description and "](examples/" not in description
     summary = next(line for line in fields if line.startswith("Summary: "))
     assert "Windows" in summary and "Linux" in summary
     assert "vistrel = vistrel.cli:main" in entry_points

@@ -208,7 +208,7 @@ def test_thread_failures_reach_the_consumer(sim):
     sim.present(0, 0, desktop(4).tobytes())
     time.sleep(0.1)
     # The fault first: the thread re-creates a lost duplication within milliseconds.
-    sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    sim.fail("IDXGIOutput1::DuplicateOutput", 0x887A0004, times=-1)
     sim.lose_access(0, 0)
     assert c.get_latest_frame(timeout_ms=2000)[0, 0, 0] == 4  # published before the failure: delivered first
     for _ in range(2):  # the failure stays
@@ -272,7 +272,7 @@ c = _vistrel.Capturer()
 for i in range(100):
     c.start(0)
     s.fail("IDXGIOutputDuplication::AcquireNextFrame", 0x887A0026, times=-1, description="gone")
-    s.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    s.fail("IDXGIOutput1::DuplicateOutput", 0x887A0004, times=-1)
     c.stop()
     s.clear_faults()
 print("ok")

@@ -39,8 +39,8 @@ def test_list(sim, capsys):
     assert main(["list"]) == 0
     lines = capsys.readouterr().out.splitlines()
     assert lines[0].split() == ["device", "output", "adapter", "output", "name", "resolution", "rotation", "attached"]
-    assert lines[1].split() == ["0", "0", "Simulated", "Adapter", "\\\\.\\DISPLAY1", "1920x1080", "0", "yes"]
-    assert lines[2].split() == ["0", "1", "Simulated", "Adapter", "\\\\.\\DISPLAY2", "640x480", "90", "no"]
+    assert lines[1].split() == ["0", "0", "Simulated", "Adapter", "\\\\.\\DISPLAY1", "1920x1080", "1", "(none)", "yes"]
+    assert lines[2].split() == ["0", "1", "Simulated", "Adapter", "\\\\.\\DISPLAY2", "640x480", "2", "(90°)", "no"]
     assert len(lines) == 3
     sim.reset([])
     assert main(["list"]) == 1

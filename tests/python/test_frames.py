@@ -23,9 +23,10 @@ def test_schedule_on_an_idle_desktop(sim):
     assert [s for _, s, _ in results] == [k / 30 for k in range(8)]
     for k, (_, _, returned) in enumerate(results):
         assert returned - started >= k / 30 - 1e-6  # never early
-    # Each slot after the first waits for its due time: about 33 ms apart.
+    # Each slot after the first waits for its due time: about 33 ms apart. A slot served
+    # late on a loaded machine is followed by a short gap, so the typical gap is checked.
     gaps = [b - a for (_, _, a), (_, _, b) in zip(results[1:], results[2:])]
-    assert all(0.02 < gap < 0.08 for gap in gaps), gaps
+    assert 0.02 < sorted(gaps)[len(gaps) // 2] < 0.06, gaps
     first = results[0][0]
     for frame, _, _ in results[1:]:
         np.testing.assert_array_equal(frame, first)   # repeats of the one image
@@ -196,7 +197,7 @@ def test_first_frame_timeout_and_retry(sim):
 def test_thread_failures_are_reported(sim):
     c = _vistrel.Capturer()
     frames = c.frames(30, timeout_ms=2000)
-    sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    sim.fail("IDXGIOutput1::DuplicateOutput", 0x887A0004, times=-1)
     sim.lose_access(0, 0)
     with pytest.raises(ValueError, match="^AccessLost: DXGI 0x887A0026: "):
         next(frames)
@@ -298,22 +299,17 @@ worker = threading.Thread(target=holder.clear)
 worker.start()
 worker.join()
 print(reports)
-# Its contents are leaked, not released on the wrong thread: the Capturer stays busy.
+# Its thread was stopped and its session released: the Capturer is free again.
 print(c.is_capturing)
-try:
-    c.start()
-except RuntimeError as e:
-    print(e)
+c.grab(timeout_ms=0)
+c.start()
+print(c.is_capturing)
 """
 
 
 @needs_sim
-def test_iterator_dropped_on_another_thread_is_reported_and_leaked():
-    # A subprocess: the leaked capture thread runs on until the interpreter exits.
+def test_iterator_dropped_on_another_thread_is_released():
+    # A subprocess: a capture thread left running would outlive the test.
     result = run_python(DROPPED_ON_ANOTHER_THREAD)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines() == [
-        "[('RuntimeError', 'vistrel::pacing::FramesIter is unsendable, but is being dropped on another thread')]",
-        "True",
-        "Capturer is busy: a frames() iterator is active",
-    ]
+    assert result.stdout.splitlines() == ["[]", "False", "True"]

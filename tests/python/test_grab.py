@@ -59,6 +59,7 @@ def test_hidden_pointer_and_no_cursor(sim):
     c = _vistrel.Capturer()
     sim.present(0, 0, desktop.tobytes(), pointer=pointer)
     np.testing.assert_array_equal(c.grab(), desktop)
+    c.close()
     quiet = _vistrel.Capturer(cursor=False)
     pointer["visible"] = True
     sim.present(0, 0, desktop.tobytes(), pointer=pointer)
@@ -172,7 +173,7 @@ def test_read_back_failures(sim, operation, code, cls):
 def test_acquisition_failures(sim):
     c = _vistrel.Capturer()
     sim.lose_access(0, 0)
-    sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    sim.fail("IDXGIOutput1::DuplicateOutput", 0x887A0004, times=-1)
     with pytest.raises(_vistrel.AccessLost) as raised:
         c.grab(timeout_ms=0)
     assert raised.value.hresult == 0x887A0026

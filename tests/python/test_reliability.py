@@ -23,7 +23,7 @@ def run_script(body, timeout=60):
 THREAD_STATES = {
     "healthy": "sim.animate(0, 0, 120)\n",
     # The duplication is lost and cannot be re-created: the thread fails as the interpreter ends.
-    "failing": (f"sim.fail('IDXGIOutput1::DuplicateOutput', 0x80070005, times=-1)\n"
+    "failing": (f"sim.fail('IDXGIOutput1::DuplicateOutput', 0x887A0004, times=-1)\n"
                 f"sim.fail('IDXGIOutputDuplication::AcquireNextFrame', {LOST}, times=-1)\n"),
     # A paced thread sleeping most of its period.
     "waiting": "",
@@ -98,7 +98,7 @@ def test_a_chosen_region_that_no_longer_fits(sim):
 def test_thread_failure_wakes_a_consumer_without_time_out(sim):
     c = _vistrel.Capturer()
     c.start(0)
-    sim.fail("IDXGIOutput1::DuplicateOutput", 0x80070005, times=-1)
+    sim.fail("IDXGIOutput1::DuplicateOutput", 0x887A0004, times=-1)
     sim.lose_access(0, 0)
     with pytest.raises(ValueError, match="^AccessLost: "):
         c.get_latest_frame()

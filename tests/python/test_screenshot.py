@@ -165,3 +165,11 @@ def test_package_function(sim):
                                   right[20:40, 10:30])
     with pytest.raises(ValueError, match="^device index 1 out of range$"):
         vistrel.screenshot(device=1)
+    # One opening and one frame: no warm-up waits on a still desktop.
+    sim.trace()
+    vistrel.screenshot()
+    assert sim.trace().count("IDXGIOutputDuplication::AcquireNextFrame") == 1
+    # The pointer of that one frame is drawn.
+    shape = {"type": 2, "width": 2, "height": 2, "pitch": 8, "hotspot": (0, 0), "data": bytes([9, 8, 7, 255] * 4)}
+    sim.present(0, 0, None, pointer={"x": 3, "y": 4, "visible": True, "shape": shape})
+    assert vistrel.screenshot(fmt="bgra")[4, 3].tolist() == [9, 8, 7, left[4, 3, 3]]

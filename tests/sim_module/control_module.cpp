@@ -83,7 +83,9 @@ bool parse_output(PyObject* dict, OutputConfig& out) {
         !read_int(dict, "height", out.height) || !read_int(dict, "rotation", out.rotation) ||
         !read_bool(dict, "attached", out.attached) ||
         !read_pair(dict, "desktop_origin", out.origin_x, out.origin_y, has_origin) ||
-        !read_pair(dict, "mode", mode_w, mode_h, has_mode))
+        !read_pair(dict, "mode", mode_w, mode_h, has_mode) ||
+        !read_bool(dict, "blank_first_frame", out.blank_first_frame) || !read_bool(dict, "hdr", out.hdr) ||
+        !read_int(dict, "surface_format", out.surface_format))
         return false;
     if (has_mode) out.mode = std::make_pair(mode_w, mode_h);
     return true;
@@ -338,6 +340,26 @@ PyObject* lose(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* show_secure_desktop(PyObject*, PyObject* args, PyObject* kwargs) {
+    return entry([&]() -> PyObject* {
+        static const char* keywords[] = {"device", "output", "on", nullptr};
+        unsigned int device = 0, output = 0;
+        int on = 0;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "IIp", const_cast<char**>(keywords), &device, &output, &on))
+            return nullptr;
+        bool known;
+        {
+            py::ReleaseGil released;
+            known = secure_desktop(device, output, on != 0);
+        }
+        if (!known) {
+            PyErr_SetString(PyExc_ValueError, "no such output");
+            return nullptr;
+        }
+        Py_RETURN_NONE;
+    });
+}
+
 // A uint8 array made through the module's own NumPy loader, so the loader is exercised
 // under every NumPy a test interpreter has. Filled with `value`.
 PyObject* make_array(PyObject*, PyObject* args) {
@@ -417,6 +439,10 @@ PyMethodDef g_methods[] = {
     {"lose_access", py::method(&lose), METH_VARARGS | METH_KEYWORDS,
      "lose_access(device, output, mode=None)\n--\n\n"
      "Existing duplications of the output fail with ACCESS_LOST; new ones work, at mode (w, h) if given."},
+    {"secure_desktop", py::method(&show_secure_desktop), METH_VARARGS | METH_KEYWORDS,
+     "secure_desktop(device, output, on)\n--\n\n"
+     "While on, duplications of the output are lost and new ones refused with E_ACCESSDENIED; once off, a "
+     "fresh duplication's first frame is the current desktop."},
     {"make_array", make_array, METH_VARARGS, "make_array(height, width, channels, value=0)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -1,5 +1,6 @@
 """X servers for the tests: started with -displayfd (the server picks a free display) and
 ended by process id on every path."""
+import contextlib
 import os
 import select
 import shutil
@@ -76,6 +77,15 @@ class XServer:
         if self.process.poll() is None:
             os.kill(self.process.pid, signal.SIGKILL)
         self.process.wait(timeout=10)
+
+    @contextlib.contextmanager
+    def frozen(self):
+        """The server stopped (SIGSTOP) for the block, as a hung server or a dead link looks."""
+        os.kill(self.process.pid, signal.SIGSTOP)
+        try:
+            yield
+        finally:
+            os.kill(self.process.pid, signal.SIGCONT)
 
     def stop(self):
         if self.process.poll() is None:
