@@ -1,19 +1,23 @@
 """The command line: ``vistrel list | grab | record | bench`` (also ``python -m vistrel``).
 
-Exit codes: 0 done, 1 a capture or output failure (message on stderr), 2 a usage error,
-130 a recording stopped with Ctrl-C (the file is complete and playable).
+Exit codes: 0 done, 1 a capture or output failure (message on stderr), 2 a usage error;
+a recording stopped by a signal exits 128 + its number (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP)
+and leaves a complete, playable file.
 """
 from __future__ import annotations
 
 import argparse
+import io
+import math
+import os
 import pathlib
-import queue
 import sys
-import threading
 import time
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Callable, List, Optional, Sequence, Tuple
 
 from vistrel import _vistrel
+from vistrel._cli_errors import CommandError, UsageError
+from vistrel._record import cmd_record
 
 if TYPE_CHECKING:
     import numpy as np
@@ -21,22 +25,65 @@ if TYPE_CHECKING:
 
 # The number list_outputs() gives, with what it means beside it.
 ROTATIONS = {0: "0 (unknown)", 1: "1 (none)", 2: "2 (90°)", 3: "3 (180°)", 4: "4 (270°)"}
-PIL_MODES = {"rgb": "RGB", "rgba": "RGBA", "gray": "L", "grey": "L"}
+FORMATS = ("bgra", "bgr", "rgba", "rgb", "gray", "grey")
+IMAGE_FORMATS = ("rgb", "rgba", "gray", "grey")
+U32_MAX = 0xFFFFFFFF
+# Options whose value may begin with "-", which argparse would take for an option.
+VALUE_OPTIONS = ("--region",)
 
 
-class CommandError(Exception):
-    """A failure the user can act on: printed as one line, exit status 1."""
+def index_arg(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if not 0 <= value <= U32_MAX:
+        raise argparse.ArgumentTypeError(f"expected a whole number from 0 to {U32_MAX}, got {text!r}")
+    return value
+
+
+def fps_arg(text: str) -> int:
+    value = index_arg(text)
+    if value == 0:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
+def seconds_arg(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(f"expected a positive number of seconds, got {text!r}")
+    return value
+
+
+def fmt_arg(text: str) -> str:
+    if text.lower() not in FORMATS:
+        raise argparse.ArgumentTypeError(f"unknown fmt {text!r}, expected one of bgra/bgr/rgba/rgb/gray")
+    return text.lower()
 
 
 def region_arg(text: str) -> Tuple[int, int, int, int]:
-    parts = text.split(",")
     try:
-        values = tuple(int(p) for p in parts)
-    except ValueError:
+        values = tuple(index_arg(p) for p in text.split(","))
+    except argparse.ArgumentTypeError:
         values = ()
     if len(values) != 4:
-        raise argparse.ArgumentTypeError(f"expected L,T,R,B (four integers), got {text!r}")
+        raise argparse.ArgumentTypeError(f"expected L,T,R,B (four whole numbers, 0 or more), got {text!r}")
     return values[0], values[1], values[2], values[3]
+
+
+def values_attached(argv: Sequence[str]) -> List[str]:
+    """`--region -1,0,10,10` as `--region=-1,0,10,10`, so that the value is checked as one."""
+    out: List[str] = []
+    for arg in argv:
+        if out and out[-1] in VALUE_OPTIONS and arg.startswith("-"):
+            out[-1] = f"{out[-1]}={arg}"
+        else:
+            out.append(arg)
+    return out
 
 
 def table(rows: Sequence[Sequence[object]]) -> str:
@@ -60,204 +107,49 @@ def cmd_list(args: argparse.Namespace) -> int:
     return 0
 
 
-# --- grab --------------------------------------------------------------------------------
-def save_png(path: pathlib.Path, image: NDArray[np.uint8], fmt: str) -> None:
+# --- grab ------------------------------------------------------------------------------
+def image_writer(path: pathlib.Path, fmt: str) -> Callable[[NDArray[np.uint8]], None]:
+    """What saves the image to `path`: NumPy for .npy, Pillow for every image type it writes.
+    Checked before the capture, so that a wrong name costs nothing."""
+    suffix = path.suffix.lower()
+    if suffix == ".npy":
+        import numpy as np
+
+        return lambda image: np.save(path, image)
     try:
         from PIL import Image
     except ImportError:
-        raise CommandError("writing PNG needs Pillow: pip install 'vistrel[png]' (or save as .npy)") from None
-    Image.fromarray(image[..., 0] if fmt in ("gray", "grey") else image, PIL_MODES[fmt]).save(path)
+        raise CommandError(f"writing {suffix or 'images'} needs Pillow: pip install 'vistrel[png]' "
+                           f"(or save as .npy)") from None
+    kind = Image.registered_extensions().get(suffix)
+    if kind is None or kind not in Image.SAVE:
+        raise UsageError(f"unknown output type {path.suffix or path.name!r}: use .npy or an image type "
+                         f"Pillow writes (.png, .jpg, .bmp, .tiff, .webp, ...)")
+    if fmt not in IMAGE_FORMATS:
+        raise CommandError(f"{kind} holds rgb, rgba or gray pixels, not {fmt}; save {fmt} as .npy")
+
+    def save(image: NDArray[np.uint8]) -> None:
+        encoded = io.BytesIO()  # so that a refusal leaves no file behind
+        try:
+            Image.fromarray(image[..., 0] if image.shape[2] == 1 else image).save(encoded, format=kind)
+        except (OSError, ValueError, KeyError) as error:
+            raise CommandError(f"{kind} cannot hold {fmt} pixels: {error}") from None
+        path.write_bytes(encoded.getvalue())
+
+    return save
 
 
 def cmd_grab(args: argparse.Namespace) -> int:
     path = pathlib.Path(args.o)
-    suffix = path.suffix.lower()
-    fmt = args.fmt.lower()
-    if suffix == ".png" and fmt not in PIL_MODES:
-        raise CommandError(f"PNG holds rgb, rgba or gray pixels, not {args.fmt}; save {args.fmt} as .npy")
-    if suffix not in (".png", ".npy"):
-        raise CommandError(f"unknown output type {path.suffix or path.name!r}: use .png or .npy")
+    save = image_writer(path, args.fmt)
     with _vistrel.Capturer(args.output, device=args.device, cursor=not args.no_cursor) as capturer:
-        image = capturer.screenshot(fmt=fmt, region=args.region)
-    if suffix == ".npy":
-        import numpy as np
-
-        np.save(path, image)
-    else:
-        save_png(path, image, fmt)
-    print(f"{path}: {image.shape[1]}x{image.shape[0]} {fmt}", file=sys.stderr)
-    return 0
-
-
-# --- record ------------------------------------------------------------------------------
-class VideoFile:
-    """A constant-rate video of RGB slots, opened at the first frame (which gives the size);
-    `close` flushes the encoder and leaves a playable file."""
-
-    def __init__(self, path: pathlib.Path, fps: int, codec: str) -> None:
-        try:
-            import av
-        except ImportError:
-            raise CommandError("recording needs PyAV: pip install 'vistrel[video]'") from None
-        try:
-            av.codec.Codec(codec, "w")
-        except Exception as error:
-            raise CommandError(f"codec {codec!r} unavailable: {error}") from None
-        self.av, self.path, self.fps, self.codec = av, path, fps, codec
-        self.container: Any = None
-        self.stream: Any = None
-        self.written = 0
-
-    def open(self, width: int, height: int) -> None:
-        from fractions import Fraction
-
-        # 4:2:0 video needs even sizes: an odd last row or column is left out.
-        width, height = width & ~1, height & ~1
-        if width == 0 or height == 0:
-            raise CommandError("the region is too small for video (at least 2x2)")
-        self.container = self.av.open(str(self.path), mode="w")
-        self.stream = self.container.add_stream(self.codec, rate=self.fps)
-        self.stream.width, self.stream.height = width, height
-        self.stream.pix_fmt = "yuv420p"
-        self.stream.time_base = Fraction(1, self.fps)
-
-    def write(self, image: NDArray[np.uint8], slot: int) -> None:
-        if self.container is None:
-            self.open(image.shape[1], image.shape[0])
-        height, width = self.stream.height, self.stream.width
-        if image.shape[:2] != (height, width):
-            import numpy as np
-
-            image = np.ascontiguousarray(image[:height, :width])
-        frame = self.av.VideoFrame.from_ndarray(image, format="rgb24")
-        frame.pts = slot
-        for packet in self.stream.encode(frame):
-            self.container.mux(packet)
-        self.written += 1
-
-    def close(self) -> None:
-        if self.container is not None:
-            for packet in self.stream.encode():
-                self.container.mux(packet)
-            self.container.close()
-            self.container = None
-
-
-class Encoder:
-    """Encodes slots on a thread of its own, so that encoding does not hold up the capture
-    on the caller's thread; reports progress on stderr once a second."""
-
-    def __init__(self, video: VideoFile, fps: int, slots: int) -> None:
-        self.video, self.fps, self.slots = video, fps, slots
-        self.items: queue.Queue[Optional[Tuple[NDArray[np.uint8], int, float]]] = queue.Queue(maxsize=2 * fps + 2)
-        self.error: Optional[BaseException] = None
-        self.late = 0
-        self.started = time.monotonic()
-        self.thread = threading.Thread(target=self.run, name="vistrel-encoder", daemon=True)
-        self.thread.start()
-
-    def put(self, image: NDArray[np.uint8], slot: int, arrived: float) -> None:
-        """Queues slot `slot`, delivered `arrived` seconds after recording began."""
-        if self.error is not None:
-            raise self.error
-        self.items.put((image, slot, arrived))
-
-    def report(self) -> None:
-        print(f"\r{self.video.written}/{self.slots} frames  {time.monotonic() - self.started:6.1f} s  "
-              f"{self.late} late", end="", file=sys.stderr, flush=True)
-
-    def run(self) -> None:
-        last_report = time.monotonic()
-        while True:
-            try:
-                item = self.items.get(timeout=0.25)
-            except queue.Empty:
-                pass  # nothing yet (a still desktop): report all the same
-            else:
-                if item is None:
-                    break
-                self.encode(*item)
-            if time.monotonic() - last_report >= 1.0:
-                last_report = time.monotonic()
-                self.report()
-
-    def encode(self, image: NDArray[np.uint8], slot: int, arrived: float) -> None:
-        if self.error is not None:
-            return  # drain after an error, so that the capture never blocks on the queue
-        try:
-            self.video.write(image, slot)
-        except BaseException as error:
-            self.error = error
-            return
-        if arrived - slot / self.fps > 1.0 / self.fps:
-            self.late += 1
-
-    def finish(self) -> None:
-        """Waits for the queued slots and closes the file, playable whatever came before."""
-        self.items.put(None)
-        self.thread.join()
-        self.video.close()
-        if self.error is not None:
-            raise self.error
-
-
-def record_slots(capturer: _vistrel.Capturer, args: argparse.Namespace, slots: int, encoder: Encoder) -> None:
-    """Feeds `slots` slots of the frames() stream to the encoder. The iterator's first
-    frame is the desktop's first change, which a still desktop never makes: the image from
-    before it fills the slots that passed without one."""
-    fps = args.fps
-    still = capturer.screenshot(fmt="rgb", region=args.region)
-    started = time.monotonic()
-    first_change: Optional[float] = None
+        image = capturer.screenshot(fmt=args.fmt, region=args.region)
     try:
-        with capturer.frames(fps, fmt="rgb", region=args.region, timeout_ms=-(-slots * 1000 // fps)) as frames:
-            for frame, seconds in frames:
-                slot = round(seconds * fps)
-                if slot >= slots:
-                    return
-                arrived = time.monotonic() - started
-                if first_change is None:
-                    first_change = arrived
-                # The slots due before the first change are served late, with that change;
-                # they showed the image from before it.
-                if (slot + 1) / fps <= first_change:
-                    frame, arrived = still, slot / fps
-                encoder.put(frame, slot, arrived)
-    except _vistrel.CaptureTimeout:
-        if first_change is not None:
-            raise
-        for slot in range(slots):  # still for the whole recording
-            encoder.put(still, slot, slot / fps)
-    except KeyboardInterrupt:
-        if first_change is None:  # stopped while the desktop stood still
-            for slot in range(min(slots, int((time.monotonic() - started) * fps))):
-                encoder.put(still, slot, slot / fps)
-        raise
-
-
-def cmd_record(args: argparse.Namespace) -> int:
-    if args.fps < 1:
-        raise CommandError("--fps must be at least 1")
-    if args.seconds <= 0:
-        raise CommandError("--seconds must be positive")
-    video = VideoFile(pathlib.Path(args.o), args.fps, args.codec)
-    slots = max(1, round(args.seconds * args.fps))
-    interrupted = False
-    with _vistrel.Capturer(args.output, device=args.device, cursor=not args.no_cursor) as capturer:
-        encoder = Encoder(video, args.fps, slots)
-        try:
-            record_slots(capturer, args, slots, encoder)
-        except KeyboardInterrupt:
-            interrupted = True
-        finally:
-            encoder.finish()
-    encoder.report()
-    print(file=sys.stderr)
-    if video.written == 0:
-        raise CommandError("no frame recorded")
-    print(f"{args.o}: {video.written} frames, {video.written / args.fps:.2f} s at {args.fps} fps, "
-          f"{encoder.late} slots served late" + (" (stopped)" if interrupted else ""), file=sys.stderr)
-    return 130 if interrupted else 0
+        save(image)
+    except OSError as error:
+        raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
+    print(f"{path}: {image.shape[1]}x{image.shape[0]} {args.fmt}", file=sys.stderr)
+    return 0
 
 
 # --- bench -------------------------------------------------------------------------------
@@ -268,7 +160,7 @@ def cmd_bench(args: argparse.Namespace) -> int:
         for fmt in ("bgra", "bgr", "rgba", "rgb", "gray"):
             capturer.screenshot(fmt=fmt)
             count, started = 0, time.perf_counter()
-            while time.perf_counter() - started < args.seconds:
+            while count == 0 or time.perf_counter() - started < args.seconds:
                 capturer.screenshot(fmt=fmt)
                 count += 1
             elapsed = time.perf_counter() - started
@@ -278,11 +170,12 @@ def cmd_bench(args: argparse.Namespace) -> int:
         print()
         lateness: List[float] = []
         try:
-            with capturer.frames(args.fps, timeout_ms=int(args.seconds * 1000) + 1000) as frames:
+            timeout_ms = min(U32_MAX, int(args.seconds * 1000) + 1000)
+            with capturer.frames(args.fps, timeout_ms=timeout_ms) as frames:
                 started = time.perf_counter()
                 for _, seconds in frames:
                     lateness.append(time.perf_counter() - started - seconds)
-                    if len(lateness) >= args.seconds * args.fps:
+                    if len(lateness) >= max(1.0, args.seconds * args.fps):
                         break
         except _vistrel.CaptureTimeout:
             print(f"frames({args.fps}): the desktop did not change, so there was no frame to pace")
@@ -302,8 +195,9 @@ def parser() -> argparse.ArgumentParser:
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def source(command: argparse.ArgumentParser, region: bool = True) -> None:
-        command.add_argument("-d", "--device", type=int, default=0, help="adapter index (vistrel list)")
-        command.add_argument("-m", "--output", type=int, default=0, help="output (monitor) index of the adapter")
+        command.add_argument("-d", "--device", type=index_arg, default=0, help="adapter index (vistrel list)")
+        command.add_argument("-m", "--output", type=index_arg, default=0,
+                             help="output (monitor) index of the adapter")
         if region:
             command.add_argument("--region", type=region_arg, metavar="L,T,R,B",
                                  help="a rectangle in the output's pixels, right and bottom exclusive")
@@ -311,23 +205,26 @@ def parser() -> argparse.ArgumentParser:
 
     sub.add_parser("list", help="adapters and outputs").set_defaults(run=cmd_list)
 
-    grab = sub.add_parser("grab", help="save the current image as .png or .npy")
-    grab.add_argument("-o", required=True, metavar="FILE", help="shot.png (needs vistrel[png]) or shot.npy")
-    grab.add_argument("--fmt", default="rgb", help="bgra, bgr, rgba, rgb (default) or gray")
+    grab = sub.add_parser("grab", help="save the current image as .png (any type Pillow writes) or .npy")
+    grab.add_argument("-o", required=True, metavar="FILE",
+                      help="shot.png, shot.jpg, ... (need vistrel[png]) or shot.npy")
+    grab.add_argument("--fmt", type=fmt_arg, default="rgb", help="bgra, bgr, rgba, rgb (default) or gray")
     source(grab)
     grab.set_defaults(run=cmd_grab)
 
     record = sub.add_parser("record", help="record a video (needs vistrel[video])")
-    record.add_argument("-o", required=True, metavar="FILE", help="clip.mp4 (any container PyAV writes)")
-    record.add_argument("--fps", type=int, default=30, help="frames per second (default 30)")
-    record.add_argument("--seconds", type=float, default=10.0, help="length (default 10; Ctrl-C ends early)")
-    record.add_argument("--codec", default="h264", help="encoder (default h264)")
+    record.add_argument("-o", required=True, metavar="FILE",
+                        help="clip.mp4, clip.mkv, clip.webm, clip.gif (any container PyAV writes)")
+    record.add_argument("--fps", type=fps_arg, default=30, help="frames per second (default 30)")
+    record.add_argument("--seconds", type=seconds_arg, default=10.0,
+                        help="length (default 10; Ctrl-C, SIGTERM or SIGHUP end early)")
+    record.add_argument("--codec", help="encoder (default: the container's, h264 for .mp4/.mkv, vp9 for .webm)")
     source(record)
     record.set_defaults(run=cmd_record)
 
     bench = sub.add_parser("bench", help="capture rates and frames() lateness on this machine")
-    bench.add_argument("--seconds", type=float, default=2.0, help="time per measurement (default 2)")
-    bench.add_argument("--fps", type=int, default=60, help="frames() rate (default 60)")
+    bench.add_argument("--seconds", type=seconds_arg, default=2.0, help="time per measurement (default 2)")
+    bench.add_argument("--fps", type=fps_arg, default=60, help="frames() rate (default 60)")
     source(bench, region=False)
     bench.set_defaults(run=cmd_bench)
     return p
@@ -340,15 +237,26 @@ def _version() -> str:
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    args = parser().parse_args(argv)
+    args = parser().parse_args(values_attached(sys.argv[1:] if argv is None else argv))
+    args.exiting = argv is None  # run as the program, which ends when this returns
     try:
-        return int(args.run(args))
+        status = int(args.run(args))
     except CommandError as error:
         print(f"vistrel {args.command}: {error}", file=sys.stderr)
-        return 1
+        return error.status
+    except KeyboardInterrupt:
+        print(f"vistrel {args.command}: interrupted", file=sys.stderr)
+        return 130
     except (_vistrel.CaptureError, ValueError, RuntimeError, OverflowError, OSError) as error:
         print(f"vistrel {args.command}: {type(error).__name__}: {error}", file=sys.stderr)
         return 1
+    if args.exiting and status > 128:
+        # Stopped by a signal, with the file closed: the interpreter's teardown (PyAV's many
+        # modules) could take longer than whoever sent the signal waits.
+        sys.stdout.flush()
+        sys.stderr.flush()
+        os._exit(status)
+    return status
 
 
 if __name__ == "__main__":

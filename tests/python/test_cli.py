@@ -1,6 +1,9 @@
 """The command line against the simulated machine: what each subcommand wrote, and how
 it fails."""
+import contextlib
 import os
+import re
+import select
 import signal
 import subprocess
 import sys
@@ -62,29 +65,52 @@ def test_grab_png_and_npy(sim, tmp_path):
     assert main(["grab", "-o", str(npy), "--output", "1", "--fmt", "bgra", "--no-cursor"]) == 0
     np.testing.assert_array_equal(np.load(npy), image_of(sim, 1))
 
+    # Whatever Pillow writes: lossless types hold the exact pixels, JPEG its own approximation.
+    for name, kind in (("shot.bmp", "BMP"), ("shot.TIFF", "TIFF"), ("shot.jpg", "JPEG")):
+        assert main(["grab", "-o", str(tmp_path / name), "--region", "0,0,64,32", "--no-cursor"]) == 0
+        with Image.open(tmp_path / name) as shot:
+            assert (shot.format, shot.size, shot.mode) == (kind, (64, 32), "RGB")
+            if kind != "JPEG":
+                np.testing.assert_array_equal(np.asarray(shot), to_layout(image_of(sim)[:32, :64], "rgb"))
+
 
 @pytest.mark.parametrize("argv, status, message", [
-    (["grab", "-o", "x.jpg"], 1, "vistrel grab: unknown output type '.jpg': use .png or .npy"),
+    (["grab", "-o", "x.xyz"], 2, "vistrel grab: unknown output type '.xyz': use .npy or an image type Pillow writes"),
     (["grab", "-o", "x.png", "--fmt", "bgra"], 1, "vistrel grab: PNG holds rgb, rgba or gray pixels, not bgra"),
+    (["grab", "-o", "x.jpg", "--fmt", "rgba"], 1, "vistrel grab: JPEG cannot hold rgba pixels"),
     (["grab", "-o", "x.npy", "--output", "4"], 1, "vistrel grab: ValueError: output index 4 out of range"),
     (["grab", "-o", "x.npy", "--region", "0,0,5000,10"], 1, "vistrel grab: ValueError: region (0,0,5000,10) exceeds"),
-    (["grab", "-o", "x.npy", "--fmt", "yuv"], 1, 'vistrel grab: ValueError: unknown fmt "yuv"'),
+    (["grab", "-o", "x.npy", "--fmt", "yuv"], 2, "argument --fmt: unknown fmt 'yuv'"),
+    (["grab", "-o", "x.png", "--fmt", "rgbx"], 2, "argument --fmt: unknown fmt 'rgbx'"),  # the typo, not PNG
     (["grab", "-o", "x.npy", "--region", "1,2,3"], 2, "argument --region: expected L,T,R,B"),
+    (["grab", "-o", "x.npy", "--region", "-1,0,10,10"], 2, "argument --region: expected L,T,R,B"),
+    (["grab", "-o", "x.npy", "-m", "-1"], 2, "argument -m/--output: expected a whole number from 0 to 4294967295"),
+    (["grab", "-o", "x.npy", "-d", "4294967296"], 2, "argument -d/--device: expected a whole number"),
     (["grab"], 2, "the following arguments are required: -o"),
-    (["record", "-o", "x.mp4", "--fps", "0"], 1, "vistrel record: --fps must be at least 1"),
+    (["record", "-o", "x.mp4", "--fps", "0"], 2, "argument --fps: must be at least 1"),
+    (["record", "-o", "x.mp4", "--seconds", "nan"], 2, "argument --seconds: expected a positive number"),
+    (["record", "-o", "x.mp4", "--seconds", "inf"], 2, "argument --seconds: expected a positive number"),
     (["record", "-o", "x.mp4", "--codec", "nonesuch", "--seconds", "0.1"], 1,
      "vistrel record: codec 'nonesuch' unavailable"),
+    (["record", "-o", "x.mkv", "--codec", "png"], 1, "vistrel record: png cannot record into matroska (x.mkv): "),
+    (["record", "-o", "clip.png"], 2, "vistrel record: .png is a still image: record writes video"),
+    (["record", "-o", "clip.xyz"], 2, "vistrel record: unknown video type '.xyz'"),
+    (["record", "-o", "missing/r.mp4", "--seconds", "20"], 1, "vistrel record: cannot write missing/r.mp4: No such"),
+    (["bench", "--seconds", "0"], 2, "argument --seconds: expected a positive number of seconds, got '0'"),
     (["frobnicate"], 2, "invalid choice: 'frobnicate'"),
 ])
 def test_failures(sim, tmp_path, monkeypatch, capsys, argv, status, message):
     monkeypatch.chdir(tmp_path)
+    started = time.monotonic()
     try:
         result = main(argv)
     except SystemExit as exit:  # argparse's usage errors
         result = exit.code
     assert result == status
-    assert message in capsys.readouterr().err
+    last_line = capsys.readouterr().err.strip().splitlines()[-1]  # after argparse's usage lines
+    assert last_line.startswith("vistrel") and message in last_line
     assert not any(tmp_path.iterdir())  # nothing half-written
+    assert time.monotonic() - started < 10  # refused before recording
 
 
 @pytest.mark.parametrize("module, argv, hint", [
@@ -155,6 +181,111 @@ def test_record_stopped_with_ctrl_c(tmp_path):
     assert 5 <= len(frames) < 60, err
     assert duration == pytest.approx(len(frames) / 10, abs=0.01)
     assert "(stopped)" in err
+
+
+@pytest.mark.parametrize("name, codec", [("clip.webm", "vp9"), ("clip.gif", "gif"), ("clip.mkv", "h264")])
+def test_record_takes_the_containers_codec(sim, tmp_path, name, codec):
+    clip = tmp_path / name
+    sim.animate(0, 0, 60)
+    try:
+        assert main(["record", "-o", str(clip), "--fps", "10", "--seconds", "0.5", "--region", "0,0,64,48"]) == 0
+    finally:
+        sim.animate(0, 0, 0)
+    with av.open(str(clip)) as container:
+        assert container.streams.video[0].codec_context.name == codec
+    frames, duration, _ = decoded(clip)
+    assert len(frames) == 5 and frames[0].shape == (48, 64, 3)
+
+
+# The command line in a process of its own, over the simulated machine; `hz` animates it.
+RECORDER = """import sys, _vistrel_sim
+{setup}
+_vistrel_sim.animate(0, 0, {hz})
+from vistrel.cli import main
+sys.exit(main())
+"""
+
+
+@contextlib.contextmanager
+def recording(argv, hz=0, setup=""):
+    """A `vistrel record` process, yielded once it records; killed if it outlives the test."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    process = subprocess.Popen([sys.executable, "-c", RECORDER.format(hz=hz, setup=setup), "record", *map(str, argv)],
+                               stderr=subprocess.PIPE, env=env)
+    try:
+        seen, deadline = b"", time.monotonic() + 30
+        while b"; Ctrl-C stops" not in seen:
+            ready, _, _ = select.select([process.stderr], [], [], max(0.0, deadline - time.monotonic()))
+            chunk = os.read(process.stderr.fileno(), 4096) if ready else b""
+            if not chunk:
+                pytest.fail(f"the recording did not start: {seen.decode()}")
+            seen += chunk
+        process.err = lambda: (seen + process.stderr.read()).decode()  # all of stderr, once ended
+        yield process
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+        process.stderr.close()
+
+
+@needs_sim
+@pytest.mark.parametrize("hz, signals, gap, status", [
+    (60, [signal.SIGINT, signal.SIGINT], 0.2, 130),  # a second Ctrl-C while the first is handled
+    (0, [signal.SIGTERM], 0, 143),  # kill, timeout, systemd; the desktop still
+    (60, [signal.SIGHUP], 0, 129),  # the terminal closed
+    (0, [signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGTERM, signal.SIGINT], 0.01, 143),
+], ids=["int-int", "term-still", "hup", "many-still"])
+def test_record_stopped_by_signals(tmp_path, hz, signals, gap, status):
+    clip = tmp_path / "stopped.mp4"
+    with recording(["-o", clip, "--fps", "10", "--seconds", "60", "--region", "0,0,64,64"], hz) as process:
+        time.sleep(0.6)
+        first = time.monotonic()
+        for k, number in enumerate(signals):
+            time.sleep(gap if k else 0)
+            process.send_signal(number)
+        process.wait(timeout=60)
+        ended = time.monotonic() - first
+        err = process.err()
+    assert process.returncode == status, err
+    assert ended < 0.5, err
+    assert "Traceback" not in err and "(stopped)" in err
+    frames, duration, _ = decoded(clip)
+    assert len(frames) >= 5 and duration == pytest.approx(len(frames) / 10, abs=0.01)
+
+
+@needs_sim
+def test_record_faster_than_the_encoder_stays_bounded(tmp_path):
+    # Full 1080p slots at 1000 fps: the encoder keeps up with a fraction, the rest waits.
+    clip = tmp_path / "fast.mp4"
+    with recording(["-o", clip, "--fps", "1000", "--seconds", "60"], hz=60) as process:
+        time.sleep(1.5)
+        process.send_signal(signal.SIGTERM)
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
+        err = process.err()
+    assert process.returncode == 143, err
+    assert usage.ru_maxrss < 600 * 1024, usage.ru_maxrss  # KiB: 64 MiB of queue, not gigabytes
+    late = int(re.search(r"(\d+) slots served late", err).group(1))
+    frames, duration, _ = decoded(clip)
+    assert late > 0 and frames and duration == pytest.approx(len(frames) / 1000, abs=0.002)
+
+
+@needs_sim
+def test_record_onto_a_full_disk(tmp_path):
+    # A file size limit fails the writes as a full disk does.
+    clip = tmp_path / "full.mp4"
+    setup = ("import resource, signal\n"
+             "resource.setrlimit(resource.RLIMIT_FSIZE, (50000, 50000))\n"
+             "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)")
+    started = time.monotonic()
+    with recording(["-o", clip, "--fps", "30", "--seconds", "20", "--region", "0,0,640,480"], 60, setup) as process:
+        process.wait(timeout=60)
+        err = process.err()
+    assert process.returncode == 1, err
+    assert err.strip().splitlines()[-1] == (f"vistrel record: writing {clip} failed: File too large; "
+                                            f"the incomplete file was removed")
+    assert not clip.exists() and time.monotonic() - started < 20
 
 
 def test_bench(sim, capsys):
