@@ -142,8 +142,9 @@ def image_writer(path: pathlib.Path, fmt: str) -> Callable[[NDArray[np.uint8]], 
 def cmd_grab(args: argparse.Namespace) -> int:
     path = pathlib.Path(args.o)
     save = image_writer(path, args.fmt)
-    with _vistrel.Capturer(args.output, device=args.device, cursor=not args.no_cursor) as capturer:
-        image = capturer.screenshot(fmt=args.fmt, region=args.region)
+    # One image: a duplication opened for it alone, without a kept Capturer's warm-up.
+    image = _vistrel._screenshot(args.output, device=args.device, fmt=args.fmt, region=args.region,
+                                 cursor=not args.no_cursor)
     try:
         save(image)
     except OSError as error:
