@@ -152,8 +152,14 @@ Status create_frame_textures(DuplicationSession& s) {
 
 // Primes the GPU copy texture with the first desktop image and the cursor state with
 // the first pointer; whatever these report is not open's business.
+// Two acquisitions, because a fresh duplication's first frame may carry no image (only the
+// pointer, or a still blank surface); 50 ms each, as a desktop that presents at 20 Hz or
+// faster delivers its next image within that.
+constexpr int kWarmUpFrames = 2;
+constexpr std::uint32_t kWarmUpWaitMs = 50;
+
 void prime(DuplicationSession& s) {
-    for (int i = 0; i < 2; ++i) (void)acquire_frame(s, 50);
+    for (int i = 0; i < kWarmUpFrames; ++i) (void)acquire_frame(s, kWarmUpWaitMs);
 }
 
 }  // namespace

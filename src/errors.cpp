@@ -202,7 +202,7 @@ void PendingError::raise() {
     if (message) PyErr_SetObject(cls, message.get());
 }
 
-std::string PendingError::rendered() const {
+std::string PendingError::as_text() const {
     PyObject* type = type_ ? type_.get() : exception_class(class_);
     std::string name = "?";
     if (type) {

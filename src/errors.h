@@ -42,7 +42,7 @@ public:
     void raise();
     // The exception as "<class qualified name>: <str()>" (lock held); "<exception str() failed>"
     // stands for a str() that raised.
-    std::string rendered() const;
+    std::string as_text() const;
 
 private:
     void drop_references();

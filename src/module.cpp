@@ -129,7 +129,9 @@ int add_exported(PyObject* module, const char* name, py::Ref owned) {
     return PyObject_SetAttrString(module, name, owned.get());
 }
 
-py::Ref new_reference(void* borrowed) { return py::Ref::borrow(static_cast<PyObject*>(borrowed)); }
+// An owned reference to an object the module keeps alive for the process (a class, an
+// exception class), to hand to a function that takes a reference over.
+py::Ref owned(void* process_object) { return py::Ref::borrow(static_cast<PyObject*>(process_object)); }
 
 py::Ref module_function(PyObject* module, PyMethodDef* def) {
     // The extension's own name, also when it is loaded as vistrel._vistrel.
@@ -165,16 +167,16 @@ int module_exec(PyObject* module) {
         [module]() -> int {
             if (register_exit_hook(module) != 0) return -1;
             if (add_exported(module, "__version__", py::str(VISTREL_VERSION)) != 0) return -1;
-            if (add_exported(module, "Capturer", new_reference(capturer_type())) != 0) return -1;
-            if (add_exported(module, "FramesIter", new_reference(frames_iter_type())) != 0) return -1;
-            if (add_exported(module, "GpuTexture", new_reference(gpu_texture_type())) != 0) return -1;
+            if (add_exported(module, "Capturer", owned(capturer_type())) != 0) return -1;
+            if (add_exported(module, "FramesIter", owned(frames_iter_type())) != 0) return -1;
+            if (add_exported(module, "GpuTexture", owned(gpu_texture_type())) != 0) return -1;
             const std::pair<const char*, ErrorClass> exceptions[] = {
                 {"CaptureError", ErrorClass::CaptureError},         {"DeviceError", ErrorClass::DeviceError},
                 {"DuplicationError", ErrorClass::DuplicationError}, {"AccessLost", ErrorClass::AccessLost},
                 {"CaptureTimeout", ErrorClass::CaptureTimeout},
             };
             for (const auto& [name, cls] : exceptions)
-                if (add_exported(module, name, new_reference(exception_class(cls))) != 0) return -1;
+                if (add_exported(module, name, owned(exception_class(cls))) != 0) return -1;
             for (PyMethodDef* def : {&g_list_outputs, &g_device_info, &g_output_info})
                 if (add_exported(module, def->ml_name, module_function(module, def)) != 0) return -1;
             // The package's screenshot(); not part of the module's own namespace list.

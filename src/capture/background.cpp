@@ -1,5 +1,6 @@
 #include "src/capture/background.h"
 
+#include <atomic>
 #include <new>
 #include <utility>
 #include <vector>
@@ -89,13 +90,20 @@ public:
     BufferPool(std::size_t length, bool reuse) : length_(length), reuse_(reuse) {}
     Pixels take() {
         for (const Pixels& buffer : buffers_)
-            if (buffer.use_count() == 1) return buffer;
+            if (buffer.use_count() == 1) {
+                // The consumer that held it last let go by decrementing the count, a release;
+                // this fence makes its reads of the bytes happen before our writes to them.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                return buffer;
+            }
         auto fresh = std::make_shared<FrameBytes>(length_);
         if (reuse_ && buffers_.size() < kKept) buffers_.push_back(fresh);
         return fresh;
     }
 
 private:
+    // The frame in the latest-frame slot, one a consumer is copying, the one being written
+    // and a spare: more would only hold memory a consumer never reaches.
     static constexpr std::size_t kKept = 4;
     std::size_t length_;
     bool reuse_;
@@ -103,7 +111,7 @@ private:
 };
 
 // A new frame's region as packed BGRA rows with the pointer drawn in.
-Result<Pixels> crop(DuplicationSession& session, const Region& region, BufferPool& pool) {
+Result<Pixels> read_frame_with_pointer(DuplicationSession& session, const Region& region, BufferPool& pool) {
     const std::size_t length = std::size_t{region.width()} * region.height() * 4;
     Pixels pixels = pool.take();
     Status read = read_region(session, region.left, region.top, region.right, region.bottom, pixels->data(), length);
@@ -111,6 +119,10 @@ Result<Pixels> crop(DuplicationSession& session, const Region& region, BufferPoo
     if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session);
     return pixels;
 }
+
+// The capture thread's wait for a frame: short, so a stop request and the pacing timer are
+// served within a couple of milliseconds; the pacing itself is the timer's job.
+constexpr std::uint32_t kAcquireWaitMs = 2;
 
 // How often a capture thread tries again to duplicate an output it lost to the secure
 // desktop or a disconnected session: soon enough to miss little after it ends, rarely
@@ -126,7 +138,7 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
     BufferPool pool(std::size_t{params.region.width()} * params.region.height() * 4, params.video_mode);
 
     while (!shared.stop.load()) {
-        auto acquired = acquire_frame(session, 2);
+        auto acquired = acquire_frame(session, kAcquireWaitMs);
         if (!acquired && lost_for_now(session)) {
             // No new frames while the episode lasts; the video mode repeats its last one.
             if (params.video_mode && last_frame) publish(shared, counter, last_frame);
@@ -138,7 +150,7 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
             return;
         }
         if (acquired.value() == Acquired::NewFrame) {
-            auto pixels = crop(session, params.region, pool);
+            auto pixels = read_frame_with_pointer(session, params.region, pool);
             if (!pixels) {
                 store_failure(shared, pixels.take_failure());
                 return;
@@ -156,10 +168,10 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
     }
 }
 
-std::string render(Failure failure) {
+std::string exception_text(Failure failure) {
     PendingError error = failure_to_exception(std::move(failure));
     py::EnsureGil gil;
-    return error.rendered();
+    return error.as_text();
 }
 
 }  // namespace
@@ -243,7 +255,7 @@ std::optional<std::string> thread_failure_text(CaptureShared& shared) {
         shared.error.reset();
     }
     // Rendered outside the slot's mutex: the interpreter lock is taken for it.
-    std::string text = render(std::move(*failure));
+    std::string text = exception_text(std::move(*failure));
     std::lock_guard lock(shared.error_mutex);
     shared.error_text = std::move(text);
     return shared.error_text;
