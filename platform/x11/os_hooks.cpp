@@ -1,6 +1,7 @@
 // GetCursorInfo from the X pointer. X has no NT handles to share: GPU sharing fails
 // before any handle exists, so the provider takes the no-handle services.
 #include "platform/x11/connection.h"
+#include "platform/x11/provider.h"
 
 namespace {
 
@@ -13,8 +14,9 @@ std::shared_ptr<vistrel::x11::Connection>& thread_connection() {
 
 }  // namespace
 
-BOOL GetCursorInfo(CURSORINFO* info) {
-    using namespace vistrel::x11;
+namespace vistrel::x11 {
+
+BOOL get_cursor_info(CURSORINFO* info) {
     if (!info || info->cbSize != sizeof(CURSORINFO)) return FALSE;
     std::shared_ptr<Connection>& connection = thread_connection();
     if (connection && connection->broken()) connection.reset();
@@ -34,3 +36,5 @@ BOOL GetCursorInfo(CURSORINFO* info) {
     info->ptScreenPos = {pointer->root_x, pointer->root_y};
     return TRUE;
 }
+
+}  // namespace vistrel::x11

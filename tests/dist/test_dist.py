@@ -140,7 +140,7 @@ def test_linux_wheel_in_a_fresh_venv(linux_wheel, tmp_path):
     # The X11 module answers with the outputs, or without a display with the reason.
     out = run(python, "-c", "import vistrel\nprint(vistrel.__version__, vistrel.__file__)\n"
               "try:\n    print(vistrel.list_outputs())\nexcept vistrel.CaptureError as e:\n    print(e)",
-              cwd=tmp_path, env={k: v for k, v in os.environ.items() if k != "DISPLAY"})
+              cwd=tmp_path, env={k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")})
     version, location = out.split()[:2]
     assert version == VERSION and location.startswith(str(WORK / "venv-wheel"))
     assert "cannot connect to X display" in out
