@@ -38,6 +38,9 @@ public:
     ~Proxy() { reset(); }
 
     void reset();
+    // Forgets the proxy without a word to the compositor: for a forked child, whose
+    // socket is its parent's.
+    void abandon() { proxy_ = nullptr; }
     wl_proxy* get() const { return proxy_; }
     explicit operator bool() const { return proxy_ != nullptr; }
     std::uint32_t version() const { return api_->wl_proxy_get_version(proxy_); }

@@ -152,6 +152,10 @@ private:
     posix::SurfacePtr image_;
     bool first_ = true, held_ = false;
 
+    // A forked child shares the parent's socket but not its reader thread: there the
+    // duplication is lost (the core opens one of the child's own) and never speaks.
+    const pid_t owner_ = getpid();
+
     WakeEvent wake_;
     std::unique_ptr<os::Thread> reader_;  // last: joined before anything above goes
 };
@@ -207,6 +211,15 @@ bool Duplication::start(WlFailure& failure) {
 }
 
 Duplication::~Duplication() {
+    if (getpid() != owner_) {
+        // Left behind on purpose: a destroy request would go out on the parent's stream,
+        // and the parent's thread cannot be joined here.
+        frame_.abandon();
+        (void)shm_.release();
+        (void)globals_.release();
+        (void)reader_.release();
+        return;
+    }
     if (reader_) {
         {
             std::lock_guard lock(mutex_);
@@ -321,6 +334,8 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     *resource = nullptr;
     *info = DXGI_OUTDUPL_FRAME_INFO{};
     if (held_) return DXGI_ERROR_INVALID_CALL;
+    if (getpid() != owner_)
+        return posix::fail_with(DXGI_ERROR_ACCESS_LOST, "the duplication belongs to the parent process");
     {
         std::unique_lock lock(mutex_);
         arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return fresh_ || end_code_ != S_OK; });

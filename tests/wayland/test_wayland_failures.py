@@ -1,5 +1,5 @@
 """What the module does when the compositor is not there, goes away, or cannot serve:
-the provider choice, a killed compositor, a hidden library, Ctrl+C, GPU sharing."""
+the provider choice, a killed compositor, a hidden library, Ctrl+C, GPU sharing, fork()."""
 import ctypes
 import os
 import shutil
@@ -9,9 +9,11 @@ import sys
 import threading
 import time
 
+import numpy as np
 import pytest
 
 from vistrel import _vistrel
+from scenes import noise, show_and_settle
 
 
 def test_without_wayland_display_x11_serves(monkeypatch):
@@ -120,3 +122,27 @@ def test_module_imports_and_answers_without_the_wayland_library(sway):
     assert out.returncode == 0, out.stderr
     assert out.stdout.startswith("DXGI 0x887A0022: cannot connect to Wayland display: cannot load "
                                  "libwayland-client.so.0"), out.stdout
+
+
+def test_a_forked_child_captures_on_a_connection_of_its_own(sway):
+    reference = show_and_settle(sway, noise(1280, 720, 30))
+    c = _vistrel.Capturer(cursor=False)
+    pid = os.fork()
+    if pid == 0:
+        status = 1
+        try:
+            # The parent's duplication is lost here; the child's own shows the same screen.
+            status = 0 if np.array_equal(c.screenshot(), reference) else 2
+            c.close()
+        finally:
+            os._exit(status)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    # The parent's stream was left alone: it still captures, and sees a change.
+    assert np.array_equal(c.screenshot(), reference)
+    changed = show_and_settle(sway, noise(1280, 720, 31))
+    assert c.grab(timeout_ms=3000) is not None
+    while c.grab(timeout_ms=300) is not None:
+        pass
+    assert np.array_equal(c.screenshot(), changed)
+    c.close()
