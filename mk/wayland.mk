@@ -1,6 +1,6 @@
 # The Linux module (X11 and Wayland in one) built on its own in build-wayland/, and tested
 # against a headless sway that the tests start as an unprivileged user and end themselves.
-DEB_PACKAGES += libwayland-dev sway swaybg grim util-linux
+DEB_PACKAGES += libwayland-dev sway swaybg grim foot util-linux
 TEST_STEPS += wayland-test
 
 .PHONY: wayland wayland-test wayland-bench

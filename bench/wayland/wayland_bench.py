@@ -3,7 +3,9 @@ a script without this package would do): grab(bgra) frames per second while the 
 screen keeps changing, and the CPU a start(60) capture costs on a still screen. Prints a
 table; not part of `make test`."""
 import os
+import shutil
 import subprocess
+import tempfile
 import sys
 import threading
 import time
@@ -30,6 +32,39 @@ class Recolour(threading.Thread):
             level = (self.changes * 37) % 256
             self.sway.msg(f"output * bg #{level:02x}{255 - level:02x}40 solid_color")
             self.changes += 1
+
+
+class Terminal:
+    """A terminal filling the output and scrolling text as fast as it can draw: every
+    repaint changes nearly every pixel."""
+
+    def __init__(self, sway):
+        self.runtime = tempfile.mkdtemp(prefix="vistrel-foot-")
+        script = "while :; do head -c 30000 /dev/urandom | base64; done"
+        self.process = subprocess.Popen(["foot", "sh", "-c", script], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        env=dict(os.environ, WAYLAND_DISPLAY=sway.display,
+                                                 XDG_RUNTIME_DIR=self.runtime))
+        time.sleep(1.0)  # mapped and drawing
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+        shutil.rmtree(self.runtime, ignore_errors=True)
+
+
+def grab_rate_scrolling(sway):
+    terminal = Terminal(sway)
+    c = _vistrel.Capturer(cursor=False)
+    try:
+        started, frames = time.monotonic(), 0
+        while time.monotonic() - started < SECONDS:
+            if c.grab(timeout_ms=1000) is not None:
+                frames += 1
+        return frames / (time.monotonic() - started)
+    finally:
+        c.close()
+        terminal.close()
 
 
 def grim_rate(sway):
@@ -80,6 +115,7 @@ def main():
         os.environ.pop("VISTREL_BACKEND", None)
         grim = grim_rate(sway)
         grabs, changes = grab_rate(sway)
+        scrolling = grab_rate_scrolling(sway) if shutil.which("foot") else None
         idle = idle_cpu(sway)
     finally:
         sway.stop()
@@ -88,6 +124,9 @@ def main():
     print(f"| grim as a subprocess per image | {grim:.1f} images/s |")
     print(f"| grab(bgra), whole screen changing | {grabs:.1f} frames/s ({grabs / grim:.1f} x grim), "
           f"the compositor made {changes:.1f} changes/s |")
+    if scrolling is not None:
+        print(f"| grab(bgra), a full-output terminal scrolling | {scrolling:.1f} frames/s "
+              f"({scrolling / grim:.1f} x grim) |")
     print(f"| start(60) on a still screen | {idle * 100:.2f} % of a core |")
 
 
