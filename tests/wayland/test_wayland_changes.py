@@ -1,5 +1,7 @@
 """Change detection on the compositor: a still screen gives nothing, changes wake grab(),
 the background capture and frames() follow a changing screen, a new mode loses access."""
+import gc
+import os
 import threading
 import time
 
@@ -87,3 +89,20 @@ def test_mode_change_loses_access_and_a_new_capturer_has_the_new_size(own_sway):
     assert again.screenshot().shape == (600, 800, 4)
     assert [(o["width"], o["height"]) for o in _vistrel.list_outputs()] == [(800, 600)]
     again.close()
+
+
+def test_closed_capturers_leave_no_thread_or_descriptor(sway):
+    def counts():
+        return len(os.listdir("/proc/self/task")), len(os.listdir("/proc/self/fd"))
+
+    _vistrel.Capturer(cursor=False).close()  # libraries loaded, once-per-process state made
+    before = counts()
+    for cursor in (False, True, False):
+        c = _vistrel.Capturer(cursor=cursor)
+        c.screenshot()
+        c.start(30)
+        c.stop()
+        c.close()
+    del c
+    gc.collect()
+    assert counts() == before
