@@ -56,7 +56,8 @@ def test_grab_gpu_needs_windows(sway):
     c.close()
 
 
-def test_ctrl_c_ends_a_wait_at_once(sway):
+@pytest.mark.parametrize("wait", ["grab", "get_latest_frame", "frames"])
+def test_ctrl_c_ends_a_wait_at_once(sway, wait):
     c = _vistrel.Capturer(cursor=False)
     while c.grab(timeout_ms=300) is not None:
         pass
@@ -69,8 +70,17 @@ def test_ctrl_c_ends_a_wait_at_once(sway):
 
     threading.Thread(target=interrupt).start()
     with pytest.raises(KeyboardInterrupt):
-        c.grab(timeout_ms=10000)
+        if wait == "grab":
+            c.grab(timeout_ms=10000)
+        elif wait == "get_latest_frame":
+            c.start(30)
+            c.get_latest_frame(timeout_ms=10000)
+        else:
+            with c.frames(30, timeout_ms=10000) as frames:
+                next(frames)
     assert time.monotonic() - sent[0] < 0.1
+    if c.is_capturing:
+        c.stop()
     c.close()
 
 
