@@ -68,7 +68,7 @@ def test_background_capture_and_frames_follow_a_changing_screen(sway):
         assert len(seen) >= 4
         with c.frames(10, fmt="rgb", region=(600, 300, 664, 308)) as frames:
             values = set()
-            for _ in range(15):
+            for _ in range(20):
                 frame, _ = next(frames)
                 assert frame.shape == (8, 64, 3)
                 values.add(frame[0, 0].tobytes())
