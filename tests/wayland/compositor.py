@@ -18,6 +18,7 @@ CONFIG = """\
 xwayland disable
 output * bg #102030 solid_color
 """
+BACKGROUND_BGR = (0x30, 0x20, 0x10)
 
 
 class Sway:
@@ -92,6 +93,17 @@ class Sway:
         out = subprocess.run(argv, capture_output=True, timeout=30, env=dict(os.environ, WAYLAND_DISPLAY=self.display))
         assert out.returncode == 0, out.stderr
         return ppm_to_bgra(out.stdout)
+
+    def settled(self, timeout=10):
+        """The reference client's image once the configured background fills the screen
+        (swaybg draws it a moment after sway starts)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            shot = self.grim()
+            if (shot[..., :3] == BACKGROUND_BGR).all():
+                return shot
+            assert time.monotonic() < deadline, "the background never showed"
+            time.sleep(0.05)
 
     def kill(self):
         """Ends sway at once, as a crash would (its helpers are ended too)."""
