@@ -4,6 +4,7 @@
 #include <string>
 
 #include "duplication/enumerate.h"
+#include "platform/provider_name.h"
 #include "platform/utf16.h"
 #include "src/capture/background.h"
 #include "src/capture/capturer.h"
@@ -37,7 +38,8 @@ py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DX
               py::set_item(d, "width", Ref::steal(PyLong_FromUnsignedLong(output_width(output)))) &&
               py::set_item(d, "height", Ref::steal(PyLong_FromUnsignedLong(output_height(output)))) &&
               py::set_item(d, "rotation", Ref::steal(PyLong_FromLong(static_cast<long>(output.Rotation)))) &&
-              py::set_item(d, "is_primary", Ref::steal(PyBool_FromLong(output.AttachedToDesktop != 0)));
+              py::set_item(d, "is_primary", Ref::steal(PyBool_FromLong(output.AttachedToDesktop != 0))) &&
+              py::set_item(d, "provider", py::str(provider_name()));
     return ok ? dict : py::Ref();
 }
 

@@ -5,24 +5,19 @@
 #include <memory>
 
 #include "platform/posix/com_object.h"
+#include "platform/posix/texture.h"
+#include "platform/posix/wide_field.h"
 #include "platform/x11/adapter.h"
 #include "platform/x11/duplication.h"
 #include "platform/x11/error_info.h"
 #include "platform/x11/layout.h"
+#include "platform/x11/provider.h"
 #include "platform/x11/reply_deadline.h"
 
 namespace vistrel::x11 {
 namespace {
 
-template <std::size_t N>
-void copy_wide(WCHAR (&field)[N], const std::string& text) {
-    std::memset(field, 0, sizeof field);
-    // Names and vendors are ASCII in practice; anything else is replaced, not mangled.
-    for (std::size_t i = 0; i < std::min(N - 1, text.size()); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        field[i] = c < 0x80 ? static_cast<WCHAR>(c) : u'?';
-    }
-}
+using posix::copy_wide;
 
 struct DisplaySnapshot {
     std::string display;
@@ -104,11 +99,17 @@ private:
 
 bool is_x11_adapter(IDXGIAdapter* adapter) { return dynamic_cast<Adapter*>(adapter) != nullptr; }
 
-}  // namespace vistrel::x11
+HRESULT create_device(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driver_type, const D3D_FEATURE_LEVEL* feature_levels,
+                      UINT feature_level_count, UINT sdk_version, ID3D11Device** device,
+                      D3D_FEATURE_LEVEL* feature_level, ID3D11DeviceContext** immediate_context) {
+    return posix::create_cpu_device(
+        is_x11_adapter(adapter), driver_type, feature_levels, feature_level_count, sdk_version, device, feature_level,
+        immediate_context,
+        "GPU sharing (keyed-mutex textures with shared handles) needs Windows: the X11 provider keeps frames in CPU "
+        "memory");
+}
 
-using namespace vistrel::x11;
-
-HRESULT CreateDXGIFactory1(REFIID riid, void** out) {
+HRESULT create_factory(REFIID riid, void** out) {
     *out = nullptr;
     const ReplyDeadline replies(kOpenTimeout);
     XFailure failure;
@@ -125,3 +126,5 @@ HRESULT CreateDXGIFactory1(REFIID riid, void** out) {
     auto factory = vistrel::ComPtr<IDXGIFactory1>::adopt(new Factory(std::move(snapshot)));
     return factory->QueryInterface(riid, out);
 }
+
+}  // namespace vistrel::x11

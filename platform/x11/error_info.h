@@ -1,14 +1,10 @@
-// COM error information for the provider's failures: the text a failed call leaves for
-// GetErrorInfo, so the exception says what X reported instead of a bare HRESULT.
+// COM error information for the provider's failures (what X reported).
 #pragma once
 
-#include <string>
-
-#include "platform/dxgi.h"
+#include "platform/posix/error_info.h"
 
 namespace vistrel::x11 {
 
-// Leaves `text` (UTF-8) as this thread's error information and returns `code`.
-HRESULT fail_with(HRESULT code, const std::string& text);
+using posix::fail_with;
 
 }  // namespace vistrel::x11

@@ -1,6 +1,7 @@
 // GetCursorInfo from the X pointer. X has no NT handles to share: GPU sharing fails
 // before any handle exists, so the provider takes the no-handle services.
 #include "platform/x11/connection.h"
+#include "platform/x11/provider.h"
 #include "platform/x11/reply_deadline.h"
 
 namespace {
@@ -14,8 +15,9 @@ std::shared_ptr<vistrel::x11::Connection>& thread_connection() {
 
 }  // namespace
 
-BOOL GetCursorInfo(CURSORINFO* info) {
-    using namespace vistrel::x11;
+namespace vistrel::x11 {
+
+BOOL get_cursor_info(CURSORINFO* info) {
     if (!info || info->cbSize != sizeof(CURSORINFO)) return FALSE;
     const ReplyDeadline replies(kReplyFloor);
     std::shared_ptr<Connection>& connection = thread_connection();
@@ -36,3 +38,5 @@ BOOL GetCursorInfo(CURSORINFO* info) {
     info->ptScreenPos = {pointer->root_x, pointer->root_y};
     return TRUE;
 }
+
+}  // namespace vistrel::x11

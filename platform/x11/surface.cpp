@@ -3,42 +3,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
-#include <cstring>
-#include <new>
-
 namespace vistrel::x11 {
-namespace {
-
-class HeapSurface final : public Surface {
-public:
-    static std::shared_ptr<HeapSurface> create(std::uint32_t width, std::uint32_t height) {
-        std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow) std::uint8_t[std::size_t{width} * height * 4]);
-        if (!memory) return nullptr;
-        return std::shared_ptr<HeapSurface>(new HeapSurface(width, height, std::move(memory)));
-    }
-
-private:
-    HeapSurface(std::uint32_t width, std::uint32_t height, std::unique_ptr<std::uint8_t[]> memory)
-        : Surface(width, height, memory.get()), memory_(std::move(memory)) {}
-    std::unique_ptr<std::uint8_t[]> memory_;
-};
-
-}  // namespace
-
-void Surface::make_rows_opaque(std::uint32_t top, std::uint32_t bottom) {
-    auto* words = reinterpret_cast<std::uint32_t*>(data_) + std::size_t{top} * width_;
-    const std::size_t count = std::size_t{bottom - top} * width_;
-    for (std::size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
-}
-
-SurfacePtr blank_surface(std::uint32_t width, std::uint32_t height) {
-    auto surface = HeapSurface::create(width, height);
-    if (!surface) return nullptr;
-    std::memset(surface->data(), 0, surface->size());
-    surface->make_rows_opaque(0, height);
-    return surface;
-}
-
 std::shared_ptr<ShmSurface> ShmSurface::create(std::shared_ptr<Connection> connection, std::uint32_t width,
                                                std::uint32_t height) {
     const XcbApi& x = connection->api();

@@ -1,42 +1,19 @@
 // Desktop pixels in CPU memory, 32-bit BGRA rows of width * 4 bytes: a shared-memory
-// segment the server writes into, or plain memory that GetImage replies are copied into.
+// segment the server writes into, or plain memory (posix::Surface) that GetImage replies
+// are copied into.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+#include "platform/posix/surface.h"
 #include "platform/x11/connection.h"
 
 namespace vistrel::x11 {
 
-class Surface {
-public:
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
-    virtual ~Surface() = default;
-
-    std::uint32_t width() const { return width_; }
-    std::uint32_t height() const { return height_; }
-    std::uint32_t pitch() const { return width_ * 4; }
-    std::uint8_t* data() const { return data_; }
-    std::size_t size() const { return std::size_t{width_} * height_ * 4; }
-
-    // X leaves junk in the fourth byte; a read sees 255 there, as on Windows.
-    void make_rows_opaque(std::uint32_t top, std::uint32_t bottom);
-
-protected:
-    Surface(std::uint32_t width, std::uint32_t height, std::uint8_t* data)
-        : width_(width), height_(height), data_(data) {}
-
-private:
-    std::uint32_t width_, height_;
-    std::uint8_t* data_;
-};
-
-using SurfacePtr = std::shared_ptr<Surface>;
-
-// Black, opaque; null when memory is short.
-SurfacePtr blank_surface(std::uint32_t width, std::uint32_t height);
+using posix::blank_surface;
+using posix::Surface;
+using posix::SurfacePtr;
 
 // A shared-memory segment attached on `connection` as `segment()`, or null when the
 // server cannot attach it (no MIT-SHM, another IPC namespace, a remote display). The

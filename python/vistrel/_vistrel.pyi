@@ -33,6 +33,7 @@ class _OutputDescription(TypedDict):
     height: int
     rotation: int
     is_primary: bool
+    provider: str
 
 __version__: str
 __all__ = [
@@ -241,7 +242,10 @@ def list_outputs() -> List[_OutputDescription]:
     """One dict per output of every adapter, in the order of the indices ``Capturer``
     takes: ``device_idx``, ``output_idx``, ``name`` (the adapter), ``output_name``,
     ``width``, ``height``, ``rotation`` and ``is_primary``, which is the attached-to-desktop
-    flag (True for every output that is part of the desktop), not the main monitor."""
+    flag (True for every output that is part of the desktop), not the main monitor, and
+    ``provider``: who serves the outputs ("windows", "x11" or "wayland"; on Linux the
+    Wayland compositor named by ``WAYLAND_DISPLAY`` is preferred over ``DISPLAY``, and
+    ``VISTREL_BACKEND=x11|wayland`` decides instead)."""
 
 def device_info() -> str:
     """One line per adapter: index, name, vendor and device ids, dedicated video memory."""

@@ -104,6 +104,8 @@ def cmd_list(args: argparse.Namespace) -> int:
         rows.append((o["device_idx"], o["output_idx"], o["name"], o["output_name"], f"{o['width']}x{o['height']}",
                      ROTATIONS.get(o["rotation"], str(o["rotation"])), "yes" if o["is_primary"] else "no"))
     print(table(rows))
+    # Which provider serves (x11 or wayland on Linux) goes beside the table, not into it.
+    print(f"provider: {outputs[0]['provider']}", file=sys.stderr)
     return 0
 
 

@@ -144,7 +144,7 @@ def test_linux_wheel_in_a_fresh_venv(linux_wheel, tmp_path):
     # The X11 module answers with the outputs, or without a display with the reason.
     out = run(python, "-c", "import vistrel\nprint(vistrel.__version__, vistrel.__file__)\n"
               "try:\n    print(vistrel.list_outputs())\nexcept vistrel.CaptureError as e:\n    print(e)",
-              cwd=tmp_path, env={k: v for k, v in os.environ.items() if k != "DISPLAY"})
+              cwd=tmp_path, env={k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")})
     version, location = out.split()[:2]
     assert version == VERSION and location.startswith(str(WORK / "venv-wheel"))
     assert "cannot connect to X display" in out
@@ -157,6 +157,36 @@ def test_linux_wheel_in_a_fresh_venv(linux_wheel, tmp_path):
     assert result.returncode == 0, result.stdout
     assert 'Revealed type is "numpy.ndarray[' in result.stdout
     assert "numpy.unsignedinteger[numpy._typing._nbit_base._8Bit]]] | None" in result.stdout
+    if shutil.which("sway"):
+        wayland_capture_is_exact(python, tmp_path)
+
+
+WAYLAND_SHOT = """
+import numpy as np, vistrel
+reference = np.load({reference!r})
+capturer = vistrel.Capturer(cursor=False)
+exact = np.array_equal(capturer.screenshot(), reference)
+print(vistrel.list_outputs()[0]["provider"], "exact" if exact else "differs")
+"""
+
+
+def wayland_capture_is_exact(python, tmp_path):
+    """The installed wheel captures a headless sway as the reference client sees it."""
+    import numpy as np
+
+    sys.path.insert(0, str(ROOT / "tests" / "wayland"))
+    from compositor import Sway
+
+    sway = Sway()
+    try:
+        reference = tmp_path / "grim.npy"
+        np.save(reference, sway.settled())
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "VISTREL_BACKEND")}
+        out = run(python, "-c", WAYLAND_SHOT.format(reference=str(reference)), cwd=tmp_path,
+                  env=dict(env, WAYLAND_DISPLAY=sway.display))
+    finally:
+        sway.stop()
+    assert out.split() == ["wayland", "exact"], out
 
 
 def test_sdist(tmp_path):

@@ -1,10 +1,10 @@
-#include "platform/x11/error_info.h"
+#include "platform/posix/error_info.h"
 
 #include <cstdint>
 
 #include "platform/posix/com_object.h"
 
-namespace vistrel::x11 {
+namespace vistrel::posix {
 namespace {
 
 // UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
@@ -45,7 +45,7 @@ std::u16string widen(const std::string& text) {
     return out;
 }
 
-class ErrorInfo final : public posix::ComObject<IErrorInfo> {
+class ErrorInfo final : public ComObject<IErrorInfo> {
 public:
     explicit ErrorInfo(std::u16string text) : text_(std::move(text)) {}
     HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override {
@@ -67,9 +67,9 @@ HRESULT fail_with(HRESULT code, const std::string& text) {
     return code;
 }
 
-}  // namespace vistrel::x11
+}  // namespace vistrel::posix
 
 HRESULT GetErrorInfo(ULONG, IErrorInfo** error_info) {
-    *error_info = vistrel::x11::t_error_info.release();
+    *error_info = vistrel::posix::t_error_info.release();
     return *error_info ? S_OK : S_FALSE;
 }

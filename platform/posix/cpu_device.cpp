@@ -1,9 +1,9 @@
-// The Direct3D 11 device, its immediate context and the frames' desktop resources.
-#include "platform/x11/adapter.h"
-#include "platform/x11/error_info.h"
-#include "platform/x11/texture.h"
+// The Direct3D 11 device of the CPU-memory providers, its immediate context and the
+// frames' desktop resources.
+#include "platform/posix/error_info.h"
+#include "platform/posix/texture.h"
 
-namespace vistrel::x11 {
+namespace vistrel::posix {
 
 SurfacePtr Texture::map() {
     std::lock_guard lock(mutex_);
@@ -31,7 +31,7 @@ D3D11_TEXTURE2D_DESC image_desc(const Surface& image) {
     return desc;
 }
 
-class DesktopResource final : public posix::ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
+class DesktopResource final : public ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
 public:
     explicit DesktopResource(SurfacePtr image) : image_(std::move(image)) {}
 
@@ -48,7 +48,7 @@ private:
     SurfacePtr image_;
 };
 
-class Context final : public posix::ComObject<ID3D11DeviceContext, ID3D11DeviceChild> {
+class Context final : public ComObject<ID3D11DeviceContext, ID3D11DeviceChild> {
 public:
     void STDMETHODCALLTYPE CopyResource(ID3D11Resource* destination, ID3D11Resource* source) override {
         auto* to = dynamic_cast<Texture*>(destination);
@@ -79,46 +79,44 @@ public:
     }
 };
 
-constexpr const char* kNoGpuSharing =
-    "GPU sharing (keyed-mutex textures with shared handles) needs Windows: the X11 provider keeps frames in CPU "
-    "memory";
-
-class Device final : public posix::ComObject<ID3D11Device> {
+class Device final : public ComObject<ID3D11Device> {
 public:
+    explicit Device(const char* no_sharing) : no_sharing_(no_sharing) {}
+
     HRESULT STDMETHODCALLTYPE CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const D3D11_SUBRESOURCE_DATA*,
                                               ID3D11Texture2D** texture) override {
         *texture = nullptr;
         if (!desc || desc->Width == 0 || desc->Height == 0 || desc->Format != DXGI_FORMAT_B8G8R8A8_UNORM)
             return E_INVALIDARG;
         if (desc->MiscFlags & (D3D11_RESOURCE_MISC_SHARED_KEYEDMUTEX | D3D11_RESOURCE_MISC_SHARED_NTHANDLE))
-            return fail_with(DXGI_ERROR_UNSUPPORTED, kNoGpuSharing);
+            return fail_with(DXGI_ERROR_UNSUPPORTED, no_sharing_);
         *texture = new Texture(*desc, nullptr);
         return S_OK;
     }
+
+private:
+    const char* no_sharing_;
 };
 
 }  // namespace
 
 IDXGIResource* new_desktop_resource(SurfacePtr image) { return new DesktopResource(std::move(image)); }
 
-}  // namespace vistrel::x11
-
-using namespace vistrel::x11;
-
-HRESULT D3D11CreateDevice(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driver_type, void*, UINT,
-                          const D3D_FEATURE_LEVEL* feature_levels, UINT feature_level_count, UINT sdk_version,
-                          ID3D11Device** device, D3D_FEATURE_LEVEL* feature_level,
-                          ID3D11DeviceContext** immediate_context) {
+HRESULT create_cpu_device(bool own_adapter, D3D_DRIVER_TYPE driver_type, const D3D_FEATURE_LEVEL* feature_levels,
+                          UINT feature_level_count, UINT sdk_version, ID3D11Device** device,
+                          D3D_FEATURE_LEVEL* feature_level, ID3D11DeviceContext** immediate_context,
+                          const char* no_sharing) {
     if (device) *device = nullptr;
     if (immediate_context) *immediate_context = nullptr;
-    if (!is_x11_adapter(adapter) || driver_type != D3D_DRIVER_TYPE_UNKNOWN || sdk_version != D3D11_SDK_VERSION)
-        return E_INVALIDARG;
+    if (!own_adapter || driver_type != D3D_DRIVER_TYPE_UNKNOWN || sdk_version != D3D11_SDK_VERSION) return E_INVALIDARG;
     bool wants_11_0 = false;
     for (UINT i = 0; feature_levels && i < feature_level_count; ++i)
         wants_11_0 = wants_11_0 || feature_levels[i] == D3D_FEATURE_LEVEL_11_0;
     if (!wants_11_0) return DXGI_ERROR_UNSUPPORTED;
     if (feature_level) *feature_level = D3D_FEATURE_LEVEL_11_0;
-    if (device) *device = new Device();
+    if (device) *device = new Device(no_sharing);
     if (immediate_context) *immediate_context = new Context();
     return S_OK;
 }
+
+}  // namespace vistrel::posix

@@ -1,0 +1,16 @@
+# The Linux module (X11 and Wayland in one, as `make product` builds it in build-product/)
+# tested against a headless sway that the tests start as an unprivileged user and end
+# themselves.
+DEB_PACKAGES += libwayland-dev sway swaybg grim foot util-linux
+TEST_STEPS += wayland-test
+
+.PHONY: wayland-test wayland-bench
+
+# The shared suite too: the cases that need no simulated machine run on the Linux module.
+wayland-test: product
+	PYTHONPATH=build-product/python timeout 600 $(PYTHON) -m pytest -q -p no:cacheprovider tests/wayland
+	PYTHONPATH=build-product/python timeout 600 $(PYTHON) -m pytest -q -p no:cacheprovider tests/python
+
+# grab() against grim, and the idle cost of a background capture, on one headless sway.
+wayland-bench: product
+	PYTHONPATH=build-product/python $(PYTHON) bench/wayland/wayland_bench.py
