@@ -65,13 +65,6 @@ Loaded load() {
         VISTREL_XCB_RANDR_FUNCTIONS(VISTREL_XCB_LOAD_FROM)
         bind(randr, "xcb_randr_id", api.randr_id, error);
     }
-    std::string optional_error;
-    if (void* input = open_library("libxcb-xinput.so.0", optional_error)) {
-        auto load_one = [&](const char* name, auto& slot) { bind(input, name, slot, optional_error); };
-        VISTREL_XCB_XINPUT_FUNCTIONS(VISTREL_XCB_LOAD_FROM)
-        bind(input, "xcb_input_id", api.input_id, optional_error);
-        if (!optional_error.empty()) api.input_id = nullptr;
-    }
 #undef VISTREL_XCB_LOAD_FROM
 #undef VISTREL_XCB_BIND
     return loaded;
