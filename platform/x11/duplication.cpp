@@ -219,7 +219,8 @@ void Duplication::check_layout() {
     screen_width_ = geometry->width;
     screen_height_ = geometry->height;
     bool found = false;
-    for (const MonitorInfo& m : query_monitors(*connection_, *connection_->screen(screen_index_)))
+    for (const MonitorInfo& m :
+         query_monitors(*connection_, *connection_->screen(screen_index_), screen_width_, screen_height_))
         if (m.name == monitor_.name) found = m.same_area(monitor_) && m.rotation == monitor_.rotation;
     if (!found) lost_ = true;
 }
@@ -352,7 +353,7 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_
         failure = {DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, "X screen " + std::to_string(screen) + " is gone"};
         return nullptr;
     }
-    for (MonitorInfo& m : query_monitors(*connection, *root)) {
+    for (MonitorInfo& m : query_monitors(*connection, *root, root->width_in_pixels, root->height_in_pixels)) {
         if (m.name != monitor) continue;
         auto* duplication = new Duplication(std::move(connection), screen, std::move(m));
         if (duplication->start(failure)) return duplication;

@@ -83,3 +83,25 @@ def test_monitors_set_by_hand_are_outputs_and_removing_one_loses_access(dummy):
     with pytest.raises(_vistrel.AccessLost):
         right.grab(timeout_ms=2000)
     painter.close()
+
+
+def test_a_monitor_set_beyond_the_screen_is_clipped_to_it(dummy):
+    xrandr(dummy.display, "--setmonitor", "BIG", "2000/500x2000/500+0+0", "none")
+    xrandr(dummy.display, "--setmonitor", "EDGE", "300/80x200/50+900+700", "none")
+    sizes = {o["output_name"]: (o["width"], o["height"]) for o in _vistrel.list_outputs()}
+    assert sizes["BIG"] == (1024, 768) and sizes["EDGE"] == (124, 68)
+    painter = Painter(dummy.display)
+    canvas = Canvas(painter, 1024, 768, seed=6)
+    canvas.fill(0, 0, 1024, 768, (5, 6, 7))
+    names = [o["output_name"] for o in _vistrel.list_outputs()]
+    big = _vistrel.Capturer(names.index("BIG"), cursor=False)
+    edge = _vistrel.Capturer(names.index("EDGE"), cursor=False)
+    assert (big.width, big.height) == (1024, 768)
+    canvas.random_block(880, 650, 144, 118)
+    assert np.array_equal(big.screenshot(timeout_ms=2000), canvas.pixels)
+    assert np.array_equal(edge.grab(timeout_ms=2000), canvas.pixels[700:, 900:])
+    big.start(target_fps=60)
+    canvas.fill(1000, 760, 4, 4, (8, 8, 8))  # reads at the screen's last row and column
+    assert big.get_latest_frame(timeout_ms=2000).shape == (768, 1024, 4)
+    big.stop()
+    painter.close()
