@@ -105,3 +105,27 @@ def test_a_monitor_set_beyond_the_screen_is_clipped_to_it(dummy):
     assert big.get_latest_frame(timeout_ms=2000).shape == (768, 1024, 4)
     big.stop()
     painter.close()
+
+
+def test_a_reopened_capturer_finds_its_monitor_again_or_says_it_is_gone(two_monitors):
+    dummy, painter = two_monitors
+    c = _vistrel.Capturer(0, cursor=False)
+    assert (c.width, c.height) == (1024, 768)
+    # The primary moves: DUMMY1 is numbered first now, yet the session stays on DUMMY0.
+    c.frames(30).close()  # the session goes with the iterator; the next capture reopens
+    xrandr(dummy.display, "--output", "DUMMY1", "--primary")
+    assert [o["output_name"] for o in _vistrel.list_outputs()] == ["DUMMY1", "DUMMY0"]
+    canvas = Canvas(painter, 2304, 768, seed=7)
+    canvas.random_block(0, 0, 1024, 768)
+    assert np.array_equal(c.screenshot(timeout_ms=2000), canvas.pixels[:, :1024])
+    assert (c.width, c.height, c.output_idx) == (1024, 768, 1)
+    # A monitor set by hand at the left shifts the numbers again.
+    xrandr(dummy.display, "--setmonitor", "LEFT", "100/30x100/30+0+0", "none")
+    c.frames(30).close()
+    assert np.array_equal(c.screenshot(timeout_ms=2000), canvas.pixels[:, :1024])
+    assert (c.width, c.height) == (1024, 768)
+    # Its monitor gone, the Capturer says so rather than capture another.
+    c.frames(30).close()
+    xrandr(dummy.display, "--output", "DUMMY0", "--off")
+    with pytest.raises(_vistrel.AccessLost, match="DUMMY0"):
+        c.screenshot(timeout_ms=2000)
