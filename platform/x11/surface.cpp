@@ -23,7 +23,34 @@ private:
     std::unique_ptr<std::uint8_t[]> memory_;
 };
 
+class ReplySurface final : public Surface {
+public:
+    ReplySurface(Reply<xcb_get_image_reply_t> reply, std::uint8_t* data, std::uint32_t width, std::uint32_t height)
+        : Surface(width, height, data), reply_(std::move(reply)) {}
+
+private:
+    Reply<xcb_get_image_reply_t> reply_;
+};
+
 }  // namespace
+
+SurfacePtr reply_surface(Reply<xcb_get_image_reply_t> reply, const XcbApi& api, std::uint32_t width,
+                         std::uint32_t height) {
+    auto* data = api.xcb_get_image_data(reply.get());
+    auto surface = std::make_shared<ReplySurface>(std::move(reply), data, width, height);
+    surface->make_rows_opaque(0, height);
+    return surface;
+}
+
+void Surface::copy_rows_opaque(std::uint32_t top, std::uint32_t bottom, const std::uint8_t* rows) {
+    auto* words = reinterpret_cast<std::uint32_t*>(data_) + std::size_t{top} * width_;
+    const std::size_t count = std::size_t{bottom - top} * width_;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, rows + i * 4, 4);
+        words[i] = word | 0xFF000000u;
+    }
+}
 
 void Surface::make_rows_opaque(std::uint32_t top, std::uint32_t bottom) {
     auto* words = reinterpret_cast<std::uint32_t*>(data_) + std::size_t{top} * width_;

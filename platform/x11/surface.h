@@ -23,6 +23,8 @@ public:
 
     // X leaves junk in the fourth byte; a read sees 255 there, as on Windows.
     void make_rows_opaque(std::uint32_t top, std::uint32_t bottom);
+    // Rows [top, bottom) from packed rows of the same width, made opaque in the same pass.
+    void copy_rows_opaque(std::uint32_t top, std::uint32_t bottom, const std::uint8_t* rows);
 
 protected:
     Surface(std::uint32_t width, std::uint32_t height, std::uint8_t* data)
@@ -37,6 +39,11 @@ using SurfacePtr = std::shared_ptr<Surface>;
 
 // Black, opaque; null when memory is short.
 SurfacePtr blank_surface(std::uint32_t width, std::uint32_t height);
+
+// The pixels of a whole-image GetImage reply, made opaque where they lie: taken over rather
+// than copied, so reading over the socket costs no more than the request itself.
+SurfacePtr reply_surface(Reply<xcb_get_image_reply_t> reply, const XcbApi& api, std::uint32_t width,
+                         std::uint32_t height);
 
 // A shared-memory segment attached on `connection` as `segment()`, or null when the
 // server cannot attach it (no MIT-SHM, another IPC namespace, a remote display). The
