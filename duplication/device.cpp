@@ -6,6 +6,7 @@
 #include "duplication/failed_call.h"
 #include "duplication/frame.h"
 #include "platform/os.h"
+#include "platform/utf16.h"
 #include "platform/words.h"
 
 namespace vistrel {
@@ -90,12 +91,34 @@ Status create_device(IDXGIAdapter1* adapter, DuplicationSession& s) {
     return Ok{};
 }
 
-// The output, its duplication on the session's device, and the duplication's mode.
-Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, DuplicationSession& s) {
+struct FoundOutput {
     ComPtr<IDXGIOutput> output;
-    HRESULT hr = adapter->EnumOutputs(output_index, output.put());
-    if (FAILED(hr) || !output) {
+    DXGI_OUTPUT_DESC desc{};
+    std::uint32_t index = 0;
+};
+
+// The output `same_output` names, wherever the adapter now numbers it: outputs are numbered
+// anew when the primary display moves or one is added, and a session reopened by index
+// alone would quietly capture another monitor.
+Result<FoundOutput> find_output_by_name(IDXGIAdapter1* adapter, std::u16string_view same_output) {
+    for (std::uint32_t i = 0;; ++i) {
+        FoundOutput found{{}, {}, i};
+        if (FAILED(adapter->EnumOutputs(i, found.output.put())) || !found.output) break;
+        if (SUCCEEDED(found.output->GetDesc(&found.desc)) && wide_field(found.desc.DeviceName) == same_output)
+            return found;
         drop_error_info();
+    }
+    drop_error_info();
+    return Failure::hresult_explained(DXGI_ERROR_ACCESS_LOST, "output '" + utf16_to_utf8_lossy(same_output) +
+                                                                  "' that this Capturer captured is gone");
+}
+
+Result<FoundOutput> find_output(IDXGIAdapter1* adapter, std::uint32_t output_index, std::u16string_view same_output) {
+    FoundOutput found{{}, {}, output_index};
+    HRESULT hr = adapter->EnumOutputs(output_index, found.output.put());
+    if (FAILED(hr) || !found.output) {
+        drop_error_info();
+        if (!same_output.empty()) return find_output_by_name(adapter, same_output);
         return Failure::message(words::output_out_of_range(output_index, FAILED(hr) ? hr : 0, [adapter] {
             std::uint32_t count = 0;
             for (ComPtr<IDXGIOutput> each; SUCCEEDED(adapter->EnumOutputs(count, each.put())) && each;) ++count;
@@ -103,13 +126,26 @@ Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, Dupl
             return count;
         }));
     }
-    DXGI_OUTPUT_DESC output_desc{};
-    hr = output->GetDesc(&output_desc);
+    hr = found.output->GetDesc(&found.desc);
     if (FAILED(hr)) return failed_call(hr);
-    s.desktop_left = output_desc.DesktopCoordinates.left;
-    s.desktop_top = output_desc.DesktopCoordinates.top;
+    if (!same_output.empty() && wide_field(found.desc.DeviceName) != same_output)
+        return find_output_by_name(adapter, same_output);
+    return found;
+}
 
-    hr = output.query(s.output);
+// The output, its duplication on the session's device, and the duplication's mode.
+Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, std::u16string_view same_output,
+                        DuplicationSession& s) {
+    auto found = find_output(adapter, output_index, same_output);
+    if (!found) return found.take_failure();
+    ComPtr<IDXGIOutput> output = std::move(found->output);
+    output_index = found->index;
+    s.output_index = found->index;
+    s.output_name = wide_field(found->desc.DeviceName);
+    s.desktop_left = found->desc.DesktopCoordinates.left;
+    s.desktop_top = found->desc.DesktopCoordinates.top;
+
+    HRESULT hr = output.query(s.output);
     if (FAILED(hr)) return failed_call(hr);
     if (!s.output) return Failure::hresult(E_POINTER);
 
@@ -165,7 +201,8 @@ void prime(DuplicationSession& s) {
 }  // namespace
 
 Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
-                                                    bool cursor_enabled, bool warm_up) {
+                                                    bool cursor_enabled, std::u16string_view same_output,
+                                                    bool warm_up) {
     const PerMonitorDpiScope dpi;
     auto adapter = find_adapter(device_index);
     if (!adapter) return adapter.take_failure();
@@ -174,7 +211,7 @@ Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, 
     s.cursor_enabled = cursor_enabled;
     s.adapter_luid = adapter->desc.AdapterLuid;
     if (Status device = create_device(adapter->adapter.get(), s); !device) return device.take_failure();
-    if (Status duplicated = duplicate_output(adapter->adapter.get(), output_index, s); !duplicated)
+    if (Status duplicated = duplicate_output(adapter->adapter.get(), output_index, same_output, s); !duplicated)
         return duplicated.take_failure();
     if (Status textures = create_frame_textures(s); !textures) return textures.take_failure();
     if (warm_up) prime(s);

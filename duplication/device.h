@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "duplication/cursor.h"
@@ -61,6 +63,10 @@ struct DuplicationSession {
     // acquisitions can tell one from a time-out.
     std::uint64_t duplication_generation = 0;
     LUID adapter_luid = {0, 0};
+    // Which output this is: its index now, and its name (DeviceName), which stays with the
+    // monitor when the outputs are numbered anew.
+    std::uint32_t output_index = 0;
+    std::u16string output_name;
     // The output's desktop origin, to make the system cursor position output-relative.
     std::int32_t desktop_left = 0;
     std::int32_t desktop_top = 0;
@@ -79,10 +85,12 @@ struct DuplicationSession {
 
     // Opens a session on adapter `device_index`, output `output_index`, and warms it up
     // with two 50 ms acquisitions unless `warm_up` is false (a session for one image,
-    // which takes the fresh duplication's first frame itself). On failure nothing
-    // obtained survives.
+    // which takes the fresh duplication's first frame itself). With `same_output`, the
+    // output must bear that name: it is looked for among the adapter's outputs when
+    // `output_index` names another, and DXGI_ERROR_ACCESS_LOST when none does. On failure
+    // nothing obtained survives.
     static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index, bool cursor_enabled,
-                                           bool warm_up = true);
+                                           std::u16string_view same_output = {}, bool warm_up = true);
 };
 
 // The description of the session's frame textures (width x height BGRA, default usage,

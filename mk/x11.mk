@@ -1,7 +1,7 @@
 # The X11 provider: its module built on its own in build-x11/, and tested against real X
 # servers (Xvfb, and Xorg with the dummy driver) that the tests start and end themselves.
 DEB_PACKAGES += libxcb1-dev libxcb-shm0-dev libxcb-damage0-dev libxcb-xfixes0-dev libxcb-randr0-dev \
-                libxcb-xinput-dev xvfb xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+                xvfb xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
 TEST_STEPS += x11-test
 
 .PHONY: x11 x11-test x11-bench

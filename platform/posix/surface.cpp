@@ -23,6 +23,16 @@ void Surface::make_rows_opaque(std::uint32_t top, std::uint32_t bottom) {
     for (std::size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
 }
 
+void Surface::copy_rows_opaque(std::uint32_t top, std::uint32_t bottom, const std::uint8_t* rows) {
+    auto* words = reinterpret_cast<std::uint32_t*>(data_) + std::size_t{top} * width_;
+    const std::size_t count = std::size_t{bottom - top} * width_;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, rows + i * 4, 4);
+        words[i] = word | 0xFF000000u;
+    }
+}
+
 SurfacePtr heap_surface(std::uint32_t width, std::uint32_t height) {
     std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow) std::uint8_t[std::size_t{width} * height * 4]);
     if (!memory) return nullptr;

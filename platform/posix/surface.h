@@ -21,6 +21,8 @@ public:
 
     // Servers leave junk in the fourth byte; a read sees 255 there, as on Windows.
     void make_rows_opaque(std::uint32_t top, std::uint32_t bottom);
+    // Rows [top, bottom) from packed rows of the same width, made opaque in the same pass.
+    void copy_rows_opaque(std::uint32_t top, std::uint32_t bottom, const std::uint8_t* rows);
 
 protected:
     Surface(std::uint32_t width, std::uint32_t height, std::uint8_t* data)

@@ -1,7 +1,7 @@
 // Frames: XDamage events on the root window say when and where the monitor's pixels
-// changed (the connection's file descriptor is waited on, never polled); the changed rows
-// are then read into the monitor's image, which the textures share. The pointer comes from
-// QueryPointer and XFixes, and its motion wakes a waiting acquisition through XInput2.
+// changed (the connection's file descriptor is waited on); the changed rows are then read
+// into the monitor's image, which the textures share. The pointer comes from QueryPointer
+// and XFixes; its motion is seen by asking again in every slice of a wait.
 #include "platform/x11/duplication.h"
 
 #include <poll.h>
@@ -30,6 +30,11 @@ LONGLONG ticks_now() {
                .count() /
            100;
 }
+
+// How often a waiting acquisition asks where the pointer is. A warp (xdotool, a window
+// manager) makes no event at all, and selecting device motion would make the server queue
+// events for every Capturer that is not reading; one round trip per slice costs less.
+constexpr std::chrono::milliseconds kPointerSlice{16};
 
 bool extension_present(const Connection& c, xcb_extension_t* id, std::uint8_t* first_event = nullptr) {
     if (!id) return false;
@@ -88,9 +93,10 @@ private:
     // A fork's child must not ask over its parent's socket (it would take the parent's
     // replies): it starts again over a connection of its own. False, and lost, when it cannot.
     bool reconnect();
+    // Every event the server sent before now, and the pointer as it is now: one round trip.
+    void catch_up();
     void drain_events();
     void check_layout();
-    void query_pointer_if_moved() { apply_pointer(x().xcb_query_pointer(c(), root_)); }
     // Takes in a QueryPointer reply; notes a move that concerns this monitor.
     void apply_pointer(xcb_query_pointer_cookie_t cookie);
     // Within the screen as last seen: a stale rectangle means the layout moved.
@@ -102,14 +108,14 @@ private:
     const MonitorInfo monitor_;  // as at open: any change makes this duplication lost
     xcb_window_t root_ = XCB_NONE;
     std::uint32_t screen_width_ = 0, screen_height_ = 0;
-    std::uint8_t damage_event_ = 0, xfixes_event_ = 0, randr_event_ = 0, input_opcode_ = 0;
-    bool has_randr_ = false, has_input_ = false;
+    std::uint8_t damage_event_ = 0, xfixes_event_ = 0, randr_event_ = 0;
+    bool has_randr_ = false;
     xcb_damage_damage_t damage_ = XCB_NONE;
 
     std::unique_ptr<MonitorImage> image_;
 
     // What happened since the last acquisition.
-    bool first_ = true, damaged_ = false, shape_changed_ = false, motion_ = false, layout_changed_ = false;
+    bool first_ = true, damaged_ = false, shape_changed_ = false, layout_changed_ = false;
     bool lost_ = false, held_ = false;
     UINT accumulated_ = 0;
 
@@ -165,23 +171,6 @@ bool Duplication::start(XFailure& failure) {
                                    XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                        XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
     }
-    if (x().input_id) {
-        const xcb_query_extension_reply_t* ext = x().xcb_get_extension_data(c(), x().input_id);
-        Reply<xcb_input_xi_query_version_reply_t> v(
-            ext && ext->present
-                ? x().xcb_input_xi_query_version_reply(c(), x().xcb_input_xi_query_version(c(), 2, 0), nullptr)
-                : nullptr);
-        if (v && v->major_version >= 2) {
-            struct {
-                xcb_input_event_mask_t head;
-                std::uint32_t bits;
-            } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
-            Reply<xcb_generic_error_t> error(
-                x().xcb_request_check(c(), x().xcb_input_xi_select_events_checked(c(), root_, 1, &mask.head)));
-            has_input_ = !error;
-            input_opcode_ = ext->major_opcode;
-        }
-    }
     image_ = MonitorImage::create(connection_, root_, monitor_, failure);
     if (!image_) return false;
     x().xcb_flush(c());
@@ -200,10 +189,18 @@ bool Duplication::reconnect() {
     lost_ = true;
     if (!fresh) return false;
     connection_ = std::move(fresh);
-    has_randr_ = has_input_ = false;
+    has_randr_ = false;
     first_ = true;
     lost_ = !start(failure) || replies.ran_out();
     return !lost_;
+}
+
+void Duplication::catch_up() {
+    // The reply comes after every event generated before the server took the request, and
+    // libxcb queues those while it waits: a change made before this acquisition began is
+    // then known, however many events of busy clients are still on their way.
+    apply_pointer(x().xcb_query_pointer(c(), root_));
+    drain_events();
 }
 
 void Duplication::drain_events() {
@@ -228,9 +225,6 @@ void Duplication::drain_events() {
         } else if (has_randr_ &&
                    (type == randr_event_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randr_event_ + XCB_RANDR_NOTIFY)) {
             layout_changed_ = true;
-        } else if (type == XCB_GE_GENERIC && has_input_) {
-            const auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event.get());
-            if (generic->extension == input_opcode_ && generic->event_type == XCB_INPUT_RAW_MOTION) motion_ = true;
         }
     }
 }
@@ -243,7 +237,8 @@ void Duplication::check_layout() {
     Reply<xcb_get_geometry_reply_t> geometry(
         x().xcb_get_geometry_reply(c(), x().xcb_get_geometry(c(), root_), nullptr));
     if (!geometry) return;
-    const std::vector<MonitorInfo> monitors = query_monitors(*connection_, *connection_->screen(screen_index_));
+    const std::vector<MonitorInfo> monitors =
+        query_monitors(*connection_, *connection_->screen(screen_index_), geometry->width, geometry->height);
     if (replies.ran_out()) {
         layout_changed_ = true;  // not answered: looked at again next time
         return;
@@ -257,7 +252,6 @@ void Duplication::check_layout() {
 }
 
 void Duplication::apply_pointer(xcb_query_pointer_cookie_t cookie) {
-    motion_ = false;
     Reply<xcb_query_pointer_reply_t> p(x().xcb_query_pointer_reply(c(), cookie, nullptr));
     if (!p) return;
     auto over = [this](std::int32_t px, std::int32_t py, bool on_screen) {
@@ -305,24 +299,22 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     if (held_) return DXGI_ERROR_INVALID_CALL;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        drain_events();
+        catch_up();
         if (connection_->broken()) return connection_lost();
         if (layout_changed_) check_layout();
         if (lost_) return DXGI_ERROR_ACCESS_LOST;
-        if (motion_) query_pointer_if_moved();
         if (first_ || damaged_ || shape_changed_ || pointer_changed_) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now() + std::chrono::microseconds(999));
         if (left.count() <= 0) return DXGI_ERROR_WAIT_TIMEOUT;
         x().xcb_flush(c());
         pollfd descriptor{x().xcb_get_file_descriptor(c()), POLLIN, 0};
-        if (poll(&descriptor, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return connection_lost();
+        const int slice = static_cast<int>(std::min(left, kPointerSlice).count());
+        if (poll(&descriptor, 1, slice) < 0 && errno != EINTR) return connection_lost();
     }
 
     const bool new_image = first_ || damaged_;
     const bool new_shape = first_ || shape_changed_;
-    // The frame's pointer position: asked before the image, so both share one round trip.
-    const xcb_query_pointer_cookie_t pointer = x().xcb_query_pointer(c(), root_);
     if (new_image) {
         // Never ask for pixels outside the screen: the server would only answer with an error.
         if (!monitor_on_screen()) {
@@ -344,7 +336,6 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
             return DXGI_ERROR_ACCESS_LOST;
         }
     }
-    apply_pointer(pointer);
     const bool shape_fetched = new_shape && fetch_shape();
     if (connection_->broken()) return connection_lost();
     if (replies.ran_out()) {
@@ -401,7 +392,7 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_
         failure = {DXGI_ERROR_NOT_FOUND, "X screen " + std::to_string(screen) + " is gone"};
         return nullptr;
     }
-    for (MonitorInfo& m : query_monitors(*connection, *root)) {
+    for (MonitorInfo& m : query_monitors(*connection, *root, root->width_in_pixels, root->height_in_pixels)) {
         if (m.name != monitor) continue;
         auto* duplication = new Duplication(std::move(connection), screen, std::move(m));
         if (duplication->start(failure) && !replies.ran_out()) return duplication;

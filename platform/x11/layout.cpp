@@ -47,7 +47,8 @@ DXGI_MODE_ROTATION monitor_rotation(const Connection& c, xcb_randr_monitor_info_
 
 }  // namespace
 
-std::vector<MonitorInfo> query_monitors(const Connection& c, const xcb_screen_t& screen) {
+std::vector<MonitorInfo> query_monitors(const Connection& c, const xcb_screen_t& screen, std::uint32_t width,
+                                        std::uint32_t height) {
     const XcbApi& x = c.api();
     std::vector<MonitorInfo> monitors;
     if (randr_1_5(c)) {
@@ -57,15 +58,18 @@ std::vector<MonitorInfo> query_monitors(const Connection& c, const xcb_screen_t&
             for (auto it = x.xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem > 0;
                  x.xcb_randr_monitor_info_next(&it)) {
                 xcb_randr_monitor_info_t* m = it.data;
-                if (m->width == 0 || m->height == 0) continue;
-                monitors.push_back(
-                    {atom_name(c, m->name), m->x, m->y, m->width, m->height, monitor_rotation(c, m), m->primary != 0});
+                const std::int64_t left = std::max<std::int64_t>(m->x, 0), top = std::max<std::int64_t>(m->y, 0);
+                const std::int64_t right = std::min<std::int64_t>(std::int64_t{m->x} + m->width, width);
+                const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{m->y} + m->height, height);
+                if (right <= left || bottom <= top) continue;
+                monitors.push_back({atom_name(c, m->name), static_cast<std::int32_t>(left),
+                                    static_cast<std::int32_t>(top), static_cast<std::uint32_t>(right - left),
+                                    static_cast<std::uint32_t>(bottom - top), monitor_rotation(c, m), m->primary != 0});
             }
         }
     }
     if (monitors.empty()) {
-        monitors.push_back(
-            {"SCREEN", 0, 0, screen.width_in_pixels, screen.height_in_pixels, DXGI_MODE_ROTATION_IDENTITY, true});
+        monitors.push_back({"SCREEN", 0, 0, width, height, DXGI_MODE_ROTATION_IDENTITY, true});
     }
     std::stable_sort(monitors.begin(), monitors.end(), [](const MonitorInfo& a, const MonitorInfo& b) {
         if (a.primary != b.primary) return a.primary;
@@ -80,7 +84,9 @@ std::vector<ScreenInfo> query_layout(const Connection& c) {
     for (std::uint32_t i = 0;; ++i) {
         const xcb_screen_t* screen = c.screen(i);
         if (!screen) break;
-        screens.push_back({screen->width_in_pixels, screen->height_in_pixels, query_monitors(c, *screen)});
+        // A new connection's setup has the screen's current size.
+        screens.push_back({screen->width_in_pixels, screen->height_in_pixels,
+                           query_monitors(c, *screen, screen->width_in_pixels, screen->height_in_pixels)});
     }
     return screens;
 }

@@ -27,9 +27,11 @@ struct ScreenInfo {
     std::vector<MonitorInfo> monitors;
 };
 
-// The monitors of one screen. Without RandR 1.5, or with no monitor defined, one
-// monitor covering the screen.
-std::vector<MonitorInfo> query_monitors(const Connection& connection, const xcb_screen_t& screen);
+// The monitors of one screen, each clipped to the screen's `width` x `height` (a monitor
+// set by hand may reach beyond it, where there are no pixels to read); one wholly outside
+// is left out. Without RandR 1.5, or with no monitor defined, one monitor covering the screen.
+std::vector<MonitorInfo> query_monitors(const Connection& connection, const xcb_screen_t& screen, std::uint32_t width,
+                                        std::uint32_t height);
 
 // Every screen of the display.
 std::vector<ScreenInfo> query_layout(const Connection& connection);

@@ -98,15 +98,19 @@ bool MonitorImage::read_changed_rows() {
             Reply<xcb_shm_get_image_reply_t> reply(
                 x.xcb_shm_get_image_reply(c, xcb_shm_get_image_cookie_t{sequence[i]}, nullptr));
             ok = ok && reply;
-        } else {
-            Reply<xcb_get_image_reply_t> reply(x.xcb_get_image_reply(c, xcb_get_image_cookie_t{sequence[i]}, nullptr));
-            const std::size_t bytes = std::size_t{bottom - top} * pitch;
-            if (reply && x.xcb_get_image_data_length(reply.get()) >= static_cast<int>(bytes))
-                std::memcpy(surface_->data() + std::size_t{top} * pitch, x.xcb_get_image_data(reply.get()), bytes);
-            else
-                ok = false;
+            if (ok) surface_->make_rows_opaque(top, bottom);
+            continue;
         }
-        if (ok) surface_->make_rows_opaque(top, bottom);
+        Reply<xcb_get_image_reply_t> reply(x.xcb_get_image_reply(c, xcb_get_image_cookie_t{sequence[i]}, nullptr));
+        const std::size_t bytes = std::size_t{bottom - top} * pitch;
+        if (!reply || x.xcb_get_image_data_length(reply.get()) < static_cast<int>(bytes)) {
+            ok = false;
+        } else if (top == 0 && bottom == monitor_.height) {
+            // The textures holding the old image keep it; the next frame shows this one.
+            surface_ = reply_surface(std::move(reply), x, monitor_.width, monitor_.height);
+        } else {
+            surface_->copy_rows_opaque(top, bottom, x.xcb_get_image_data(reply.get()));
+        }
     }
     bands_.clear();
     return ok;

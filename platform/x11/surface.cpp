@@ -4,6 +4,27 @@
 #include <sys/shm.h>
 
 namespace vistrel::x11 {
+namespace {
+
+class ReplySurface final : public Surface {
+public:
+    ReplySurface(Reply<xcb_get_image_reply_t> reply, std::uint8_t* data, std::uint32_t width, std::uint32_t height)
+        : Surface(width, height, data), reply_(std::move(reply)) {}
+
+private:
+    Reply<xcb_get_image_reply_t> reply_;
+};
+
+}  // namespace
+
+SurfacePtr reply_surface(Reply<xcb_get_image_reply_t> reply, const XcbApi& api, std::uint32_t width,
+                         std::uint32_t height) {
+    auto* data = api.xcb_get_image_data(reply.get());
+    auto surface = std::make_shared<ReplySurface>(std::move(reply), data, width, height);
+    surface->make_rows_opaque(0, height);
+    return surface;
+}
+
 std::shared_ptr<ShmSurface> ShmSurface::create(std::shared_ptr<Connection> connection, std::uint32_t width,
                                                std::uint32_t height) {
     const XcbApi& x = connection->api();

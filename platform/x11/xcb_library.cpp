@@ -77,9 +77,6 @@ void bound_waits(XcbApi& api) {
     VISTREL_XCB_DAMAGE_FUNCTIONS(VISTREL_XCB_BOUND)
     VISTREL_XCB_XFIXES_FUNCTIONS(VISTREL_XCB_BOUND)
     VISTREL_XCB_RANDR_FUNCTIONS(VISTREL_XCB_BOUND)
-    if (api.input_id) {
-        VISTREL_XCB_XINPUT_FUNCTIONS(VISTREL_XCB_BOUND)
-    }
 #undef VISTREL_XCB_BOUND
     g_raw_request_check = api.xcb_request_check;
     g_raw_get_extension_data = api.xcb_get_extension_data;
@@ -123,13 +120,6 @@ Loaded load() {
         auto load_one = VISTREL_XCB_BIND(randr);
         VISTREL_XCB_RANDR_FUNCTIONS(VISTREL_XCB_LOAD_FROM)
         bind(randr, "xcb_randr_id", api.randr_id, error);
-    }
-    std::string optional_error;
-    if (void* input = open_library("libxcb-xinput.so.0", optional_error)) {
-        auto load_one = [&](const char* name, auto& slot) { bind(input, name, slot, optional_error); };
-        VISTREL_XCB_XINPUT_FUNCTIONS(VISTREL_XCB_LOAD_FROM)
-        bind(input, "xcb_input_id", api.input_id, optional_error);
-        if (!optional_error.empty()) api.input_id = nullptr;
     }
 #undef VISTREL_XCB_LOAD_FROM
 #undef VISTREL_XCB_BIND

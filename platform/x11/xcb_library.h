@@ -8,7 +8,6 @@
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 #include <xcb/xfixes.h>
-#include <xcb/xinput.h>
 
 #include <string>
 
@@ -45,9 +44,6 @@ namespace vistrel::x11 {
     X(xcb_randr_monitor_info_outputs_length) X(xcb_randr_get_output_info)                             \
     X(xcb_randr_get_output_info_reply) X(xcb_randr_get_crtc_info) X(xcb_randr_get_crtc_info_reply)    \
     X(xcb_randr_select_input)
-#define VISTREL_XCB_XINPUT_FUNCTIONS(X)                                                               \
-    X(xcb_input_xi_query_version) X(xcb_input_xi_query_version_reply)                                 \
-    X(xcb_input_xi_select_events_checked)
 // clang-format on
 
 struct XcbApi {
@@ -57,14 +53,11 @@ struct XcbApi {
     VISTREL_XCB_DAMAGE_FUNCTIONS(VISTREL_XCB_MEMBER)
     VISTREL_XCB_XFIXES_FUNCTIONS(VISTREL_XCB_MEMBER)
     VISTREL_XCB_RANDR_FUNCTIONS(VISTREL_XCB_MEMBER)
-    VISTREL_XCB_XINPUT_FUNCTIONS(VISTREL_XCB_MEMBER)
 #undef VISTREL_XCB_MEMBER
     xcb_extension_t* shm_id = nullptr;
     xcb_extension_t* damage_id = nullptr;
     xcb_extension_t* xfixes_id = nullptr;
     xcb_extension_t* randr_id = nullptr;
-    // Optional: without it the pointer's motion is seen only with the next frame.
-    xcb_extension_t* input_id = nullptr;
 };
 
 // The loaded libraries, or null with `error` saying which could not be loaded. Loaded

@@ -1,5 +1,6 @@
 #include "src/capture/background.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <utility>
@@ -129,11 +130,34 @@ constexpr std::uint32_t kAcquireWaitMs = 2;
 // enough not to load the system while it lasts.
 constexpr std::uint64_t kLostRetryNs = 50'000'000;
 
+// How long before a consumer's slot its frame is captured: twice what recent captures took
+// from their planned start to their publish (late wake-ups on a loaded machine included),
+// plus 2 ms, so the slot gets this frame and not the one before; at most three quarters of
+// a period, so the frames served stay fresh.
+class SlotLead {
+public:
+    explicit SlotLead(std::uint64_t period) : most_(period / 4 * 3) {}
+    std::uint64_t ns() const { return std::min(2 * slow_ + kMargin, most_); }
+    // A capture planned for `planned` ended at `done`: a slow one counts at once, and is
+    // forgotten an eighth at a time.
+    void took(os::Instant planned, os::Instant done) {
+        const std::int64_t took = nanos_between(planned, done);
+        slow_ = std::max<std::uint64_t>(took > 0 ? static_cast<std::uint64_t>(took) : 0, slow_ - slow_ / 8);
+    }
+
+private:
+    static constexpr std::uint64_t kMargin = 2'000'000;
+    const std::uint64_t most_;
+    std::uint64_t slow_ = 1'000'000;
+};
+
 void capture_loop(DuplicationSession& session, const CaptureParams& params, CaptureShared& shared) {
     const std::uint64_t period = period_ns(params.target_fps);
     os::Instant deadline = os::now();
     std::unique_ptr<os::HighResTimer> timer = os::HighResTimer::create();  // absent: ordinary sleep
     std::uint64_t counter = 0;
+    SlotLead lead(period);
+    os::Instant planned = deadline;
     Pixels last_frame;
     BufferPool pool(std::size_t{params.region.width()} * params.region.height() * 4, params.video_mode);
 
@@ -160,7 +184,20 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
         } else if (params.video_mode && last_frame) {
             publish(shared, counter, last_frame);
         }
-        if (params.target_fps != 0) {
+        if (params.target_fps != 0 && params.slots_from) {
+            // The first frame may come at any point of the first period, which the consumer
+            // waits out for it: until then, and until the next slot falls due, the thread
+            // publishes as changes come, so that slot has the newest frame too.
+            const os::Instant now = os::now();
+            if (counter == 0 || nanos_between(*params.slots_from, now) < static_cast<std::int64_t>(period)) {
+                planned = now;
+                continue;
+            }
+            lead.took(planned, now);
+            const std::uint64_t wait = wait_for_next_slot(*params.slots_from, period, lead.ns(), now);
+            planned = add_ns(now, wait);
+            wait_remaining(timer.get(), wait);
+        } else if (params.target_fps != 0) {
             PaceStep step = next_pace(deadline, period, os::now());
             deadline = step.deadline;
             wait_remaining(timer.get(), step.wait_ns);

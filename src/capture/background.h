@@ -22,6 +22,9 @@ struct CaptureParams {
     std::uint32_t target_fps = 0;  // 0: unpaced
     Region region;
     bool video_mode = false;
+    // With a rate: capture just ahead of the slots of the consumer's schedule that starts
+    // here (frames()), rather than on a schedule of the thread's own.
+    std::optional<os::Instant> slots_from;
 };
 
 // Packed BGRA rows of the region; never written after being published. Allocated without

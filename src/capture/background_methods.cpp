@@ -31,7 +31,8 @@ PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (*state.frames_busy) return raise_failure(Failure::iterator_active());
         auto taken = take_session_for_thread(state, region_given);
         if (!taken) return nullptr;
-        state.background.emplace(spawn_capture(std::move(taken->session), {target_fps, taken->region, video_mode}));
+        state.background.emplace(
+            spawn_capture(std::move(taken->session), {target_fps, taken->region, video_mode, std::nullopt}));
         Py_RETURN_NONE;
     });
 }

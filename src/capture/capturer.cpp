@@ -8,16 +8,18 @@
 namespace vistrel {
 
 Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
-                                                 bool warm_up) {
+                                                 std::u16string_view same_output, bool warm_up) {
     // Opening waits up to 100 ms for its warm-up frames: other threads run meanwhile.
     py::ReleaseGil released;
-    return DuplicationSession::open(device, output, cursor, warm_up);
+    return DuplicationSession::open(device, output, cursor, same_output, warm_up);
 }
 
 void CapturerState::adopt(DuplicationSession opened) {
     width = opened.width;
     height = opened.height;
     rotation = opened.rotation;
+    output_idx = opened.output_index;
+    output_name = opened.output_name;
     // The default region is the whole output, whatever size the output has now.
     if (region_is_default) region = Region::whole(width, height);
     session.emplace(std::move(opened));
@@ -33,7 +35,7 @@ DuplicationSession* ensure_session(CapturerState& state) {
         PyErr_SetString(PyExc_RuntimeError, "Capturer is in background mode");
         return nullptr;
     }
-    auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor);
+    auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, state.output_name);
     if (!opened) {
         raise_failure(opened.take_failure());
         return nullptr;

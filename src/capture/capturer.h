@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "duplication/device.h"
 #include "src/capture/background.h"
@@ -42,7 +44,8 @@ struct CapturerState {
     std::optional<BackgroundCapture> background;                               // from start() to stop()/close()
     std::uint32_t device_idx = 0;
     std::uint32_t output_idx = 0;
-    std::uint32_t width = 0;  // the latest session's
+    std::u16string output_name;  // the output a reopened session must be, wherever it is numbered now
+    std::uint32_t width = 0;     // the latest session's
     std::uint32_t height = 0;
     std::uint32_t rotation = 0;
     bool cursor = true;
@@ -55,9 +58,9 @@ struct CapturerState {
     void adopt(DuplicationSession opened);
 };
 
-// Opens a session with the interpreter lock released.
+// Opens a session with the interpreter lock released (see DuplicationSession::open).
 Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
-                                                 bool warm_up = true);
+                                                 std::u16string_view same_output = {}, bool warm_up = true);
 
 // The live session, reopened when absent (after a frames() iterator finished with it):
 // every capture method starts here, so a Detached Capturer behaves as a Ready one.

@@ -96,7 +96,7 @@ PyObject* screenshot_once(PyObject*, PyObject* args, PyObject* kwargs) {
             if (cursor_arg && !py::to_bool(cursor_arg, "cursor", state.cursor)) return nullptr;
             if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
 
-            auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, false);
+            auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, {}, false);
             if (!opened) return raise_failure(opened.take_failure());
             state.adopt(std::move(opened).value());
             std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given);

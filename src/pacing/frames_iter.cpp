@@ -221,10 +221,13 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         auto taken = take_session_for_thread(capturer, region_given);
         if (!taken) return nullptr;
         const Region region = taken->region;
-        BackgroundCapture background = spawn_capture(std::move(taken->session), {0, region, false});
+        // The thread captures once per slot, just before it falls due: a busy desktop then
+        // costs what start(fps) costs, not a crop of every change.
+        const os::Instant schedule_start = os::now();
+        BackgroundCapture background = spawn_capture(std::move(taken->session), {fps, region, false, schedule_start});
 
         auto state = std::make_unique<FramesIterState>();
-        state->schedule_start = os::now();
+        state->schedule_start = schedule_start;
         state->timer = os::HighResTimer::create();
         state->period = period_ns(fps);
         state->timeout_ns = std::uint64_t{timeout_ms} * 1000000u;

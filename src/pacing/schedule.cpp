@@ -38,6 +38,14 @@ PaceStep next_pace(os::Instant deadline, std::uint64_t period, os::Instant now) 
     return {next, static_cast<std::uint64_t>(nanos_between(now, next))};
 }
 
+std::uint64_t wait_for_next_slot(os::Instant start, std::uint64_t period, std::uint64_t lead_ns, os::Instant now) {
+    const std::int64_t ahead = nanos_between(now, start) - static_cast<std::int64_t>(lead_ns);
+    if (ahead > 0) return static_cast<std::uint64_t>(ahead);
+    if (period == 0) return 0;
+    const std::uint64_t into = static_cast<std::uint64_t>(-ahead);  // since the first capture time
+    return period - into % period;
+}
+
 void wait_remaining(os::HighResTimer* timer, std::uint64_t remaining_ns) {
     if (remaining_ns == 0) return;
     if (!timer) {

@@ -34,6 +34,12 @@ struct PaceStep {
 };
 PaceStep next_pace(os::Instant deadline, std::uint64_t period, os::Instant now);
 
+// For a thread that captures for the slots of a schedule starting at `start`: how long to
+// wait from `now` until `lead_ns` before the next slot that is more than `lead_ns` away, so
+// each capture is ready when its slot falls due. A capture that overran a slot goes to the
+// next one: the schedule is kept, not restarted.
+std::uint64_t wait_for_next_slot(os::Instant start, std::uint64_t period, std::uint64_t lead_ns, os::Instant now);
+
 // Waits `remaining_ns` on the timer (armed in 100-ns units), or with the ordinary sleep
 // when there is no timer or it cannot be armed. Waits below 100 ns are skipped.
 void wait_remaining(os::HighResTimer* timer, std::uint64_t remaining_ns);

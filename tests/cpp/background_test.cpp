@@ -133,7 +133,7 @@ protected:
         SessionTest::TearDown();
     }
     void start(bool video_mode, Region region = kRegion) {
-        background_.emplace(spawn_capture(std::move(*session_), {0, region, video_mode}));
+        background_.emplace(spawn_capture(std::move(*session_), {0, region, video_mode, std::nullopt}));
         session_.reset();
     }
     void stop() {

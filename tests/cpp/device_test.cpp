@@ -14,8 +14,9 @@ using test::SimTest;
 class OpenTest : public SimTest {
 protected:
     // The failure of an open that must fail.
-    static Failure open_failure(std::uint32_t device = 0, std::uint32_t output = 0) {
-        auto session = DuplicationSession::open(device, output, true);
+    static Failure open_failure(std::uint32_t device = 0, std::uint32_t output = 0,
+                                std::u16string_view same_output = {}) {
+        auto session = DuplicationSession::open(device, output, true, same_output);
         EXPECT_FALSE(session.ok());
         if (session.ok()) return Failure::message("<opened>");
         return session.take_failure();
@@ -238,6 +239,28 @@ TEST_F(OpenTest, OneSessionPerOutput) {
     EXPECT_EQ(sim::live_objects(), live);
     first = Failure::closed();  // released: the output can be captured again
     EXPECT_TRUE(DuplicationSession::open(0, 0, true).ok());
+}
+
+// Outputs are numbered anew when the primary moves or one is added: a session opened for
+// a named output is that output wherever it now is, or lost, never its neighbour.
+TEST_F(OpenTest, ANamedOutputIsFoundWhereverItIsNumbered) {
+    sim::MachineConfig machine = sim::MachineConfig::default_machine();
+    sim::OutputConfig second = machine.adapters[0].outputs[0];
+    second.device_name = u"\\\\.\\DISPLAY2";
+    second.width = 1280;
+    second.height = 720;
+    machine.adapters[0].outputs.insert(machine.adapters[0].outputs.begin(), second);
+    reset(machine);
+    auto moved = DuplicationSession::open(0, 0, false, u"\\\\.\\DISPLAY1");
+    ASSERT_TRUE(moved.ok());
+    EXPECT_EQ(moved->output_index, 1u);
+    EXPECT_EQ(moved->output_name, u"\\\\.\\DISPLAY1");
+    EXPECT_EQ(moved->width, 1920u);
+    moved = Failure::closed();
+    const long live = sim::live_objects();
+    Failure gone = open_failure(0, 0, u"\\\\.\\DISPLAY3");
+    expect_hresult(std::move(gone), 0x887A0026);
+    EXPECT_EQ(sim::live_objects(), live);
 }
 
 }  // namespace

@@ -58,6 +58,18 @@ TEST(Schedule, PacingDoesNotBurstAfterALateIteration) {
     EXPECT_EQ(next_pace({1, 0}, period, {1, 16666666}).wait_ns, 0u);
 }
 
+TEST(Schedule, CapturesForSlotsFallJustBeforeEachSlotAndKeepTheSchedule) {
+    const std::uint64_t period = 33333333, lead = 4000000;
+    // Before the schedule starts: until the lead before slot 0.
+    EXPECT_EQ(wait_for_next_slot({10, 0}, period, lead, {9, 990000000}), 6000000u);
+    // Right after a capture for slot 1 (due at 33.3 ms, captured from 29.3 ms on): slot 2's.
+    EXPECT_EQ(wait_for_next_slot({10, 0}, period, lead, {10, 30000000}), 32666666u);
+    // Inside the lead of slot 1: too late for it, so slot 2's.
+    EXPECT_EQ(wait_for_next_slot({10, 0}, period, lead, {10, 31000000}), 31666666u);
+    // An overrun of many slots goes to the next slot of the same schedule, not to now.
+    EXPECT_EQ(wait_for_next_slot({10, 0}, period, lead, {10, 500000000}), 29333328u);  // slot 16, at 533.3 ms
+}
+
 TEST(Schedule, TimerDueTimesAndWaitLimits) {
     EXPECT_FALSE(timer_due_100ns(99));
     EXPECT_EQ(timer_due_100ns(100), -1);

@@ -75,6 +75,23 @@ def test_only_the_newest_frame_is_served(sim):
     assert all(step > 3 for step in steps), counters  # about 15 desktop changes per slot
 
 
+def test_a_busy_desktop_is_read_once_per_slot(sim):
+    # frames() costs what start() at its rate costs: one read per slot, not one per change.
+    c = _vistrel.Capturer(cursor=False)
+    sim.animate(0, 0, 300)
+    try:
+        with c.frames(10) as frames:
+            next(frames)
+            next(frames)  # the first period is read as it changes, for the first frame
+            sim.trace(clear=True)
+            for _ in range(5):
+                next(frames)
+            reads = sim.trace().count("ID3D11DeviceContext::Map")
+    finally:
+        sim.animate(0, 0, 0)
+    assert 3 <= reads <= 10, reads  # unpaced: about 150
+
+
 def test_argument_and_state_errors(sim):
     c = _vistrel.Capturer()
     with pytest.raises(TypeError):

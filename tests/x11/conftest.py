@@ -1,6 +1,7 @@
 import gc
 import os
 import sys
+import time
 
 import pytest
 
@@ -17,7 +18,16 @@ def own_segments():
     pid = str(os.getpid())
     with open("/proc/sysvipc/shm") as f:
         rows = [line.split() for line in f.readlines()[1:]]
-    return [r for r in rows if r[6] == pid]  # cpid column
+    return [r for r in rows if r[4] == pid]  # cpid column
+
+
+def segments_left(settle_s=2.0):
+    """own_segments() once the server has had time to detach: it does so only when it
+    handles the detach request, after the client has let go."""
+    deadline = time.monotonic() + settle_s
+    while (left := own_segments()) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return left
 
 
 @pytest.fixture(scope="session")
@@ -33,7 +43,7 @@ def xvfb(xvfb_server, monkeypatch):
     monkeypatch.setenv("DISPLAY", xvfb_server.display)
     yield xvfb_server
     gc.collect()
-    assert own_segments() == []
+    assert segments_left() == []
 
 
 @pytest.fixture

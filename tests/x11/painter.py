@@ -39,6 +39,28 @@ class Painter:
         xtest.fake_input(self.display, X.MotionNotify, x=x, y=y)
         self.display.sync()
 
+    def warp_pointer(self, x, y):
+        """A jump as a program makes it (XWarpPointer): no device motion, no raw event."""
+        self.root.warp_pointer(x, y)
+        self.display.sync()
+
+    def jiggle_pointer(self, motions):
+        """Many device motions, sent without waiting for each."""
+        for i in range(motions):
+            xtest.fake_input(self.display, X.MotionNotify, x=10 + i % 2, y=10)
+            if i % 1000 == 999:
+                self.display.sync()
+        self.display.sync()
+
+    def dots(self, count, columns, step, bgr):
+        """`count` separate 1x1 dots in rows from the top, a request each: each is an area
+        of its own for damage, so each makes an event for every watching client."""
+        b, g, r = bgr
+        self.gc.change(foreground=(r << 16) | (g << 8) | b)
+        for i in range(count):
+            self.root.fill_rectangle(self.gc, step * (i % columns), step * (i // columns), 1, 1)
+        self.display.sync()
+
     def cursor_image(self):
         """The server's cursor: (hotspot, (H, W, 4) premultiplied BGRA)."""
         self.display.xfixes_query_version()

@@ -13,7 +13,7 @@ import time
 import pytest
 
 from vistrel import _vistrel
-from conftest import own_segments
+from conftest import segments_left
 from painter import Painter
 from xservers import start_xvfb
 
@@ -51,7 +51,7 @@ def test_server_killed_mid_capture(own_xvfb):
     background.close()
     del grabbing, background
     gc.collect()
-    assert own_segments() == []
+    assert segments_left() == []
 
 
 HIDDEN_IMPORT = """

@@ -83,3 +83,49 @@ def test_monitors_set_by_hand_are_outputs_and_removing_one_loses_access(dummy):
     with pytest.raises(_vistrel.AccessLost):
         right.grab(timeout_ms=2000)
     painter.close()
+
+
+def test_a_monitor_set_beyond_the_screen_is_clipped_to_it(dummy):
+    xrandr(dummy.display, "--setmonitor", "BIG", "2000/500x2000/500+0+0", "none")
+    xrandr(dummy.display, "--setmonitor", "EDGE", "300/80x200/50+900+700", "none")
+    sizes = {o["output_name"]: (o["width"], o["height"]) for o in _vistrel.list_outputs()}
+    assert sizes["BIG"] == (1024, 768) and sizes["EDGE"] == (124, 68)
+    painter = Painter(dummy.display)
+    canvas = Canvas(painter, 1024, 768, seed=6)
+    canvas.fill(0, 0, 1024, 768, (5, 6, 7))
+    names = [o["output_name"] for o in _vistrel.list_outputs()]
+    big = _vistrel.Capturer(names.index("BIG"), cursor=False)
+    edge = _vistrel.Capturer(names.index("EDGE"), cursor=False)
+    assert (big.width, big.height) == (1024, 768)
+    canvas.random_block(880, 650, 144, 118)
+    assert np.array_equal(big.screenshot(timeout_ms=2000), canvas.pixels)
+    assert np.array_equal(edge.grab(timeout_ms=2000), canvas.pixels[700:, 900:])
+    big.start(target_fps=60)
+    canvas.fill(1000, 760, 4, 4, (8, 8, 8))  # reads at the screen's last row and column
+    assert big.get_latest_frame(timeout_ms=2000).shape == (768, 1024, 4)
+    big.stop()
+    painter.close()
+
+
+def test_a_reopened_capturer_finds_its_monitor_again_or_says_it_is_gone(two_monitors):
+    dummy, painter = two_monitors
+    c = _vistrel.Capturer(0, cursor=False)
+    assert (c.width, c.height) == (1024, 768)
+    # The primary moves: DUMMY1 is numbered first now, yet the session stays on DUMMY0.
+    c.frames(30).close()  # the session goes with the iterator; the next capture reopens
+    xrandr(dummy.display, "--output", "DUMMY1", "--primary")
+    assert [o["output_name"] for o in _vistrel.list_outputs()] == ["DUMMY1", "DUMMY0"]
+    canvas = Canvas(painter, 2304, 768, seed=7)
+    canvas.random_block(0, 0, 1024, 768)
+    assert np.array_equal(c.screenshot(timeout_ms=2000), canvas.pixels[:, :1024])
+    assert (c.width, c.height, c.output_idx) == (1024, 768, 1)
+    # A monitor set by hand at the left shifts the numbers again.
+    xrandr(dummy.display, "--setmonitor", "LEFT", "100/30x100/30+0+0", "none")
+    c.frames(30).close()
+    assert np.array_equal(c.screenshot(timeout_ms=2000), canvas.pixels[:, :1024])
+    assert (c.width, c.height) == (1024, 768)
+    # Its monitor gone, the Capturer says so rather than capture another.
+    c.frames(30).close()
+    xrandr(dummy.display, "--output", "DUMMY0", "--off")
+    with pytest.raises(_vistrel.AccessLost, match="DUMMY0"):
+        c.screenshot(timeout_ms=2000)

@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 from vistrel import _vistrel
+from conftest import own_segments, segments_left
 from painter import Canvas, Painter
 from pixels import to_layout
 from xservers import start_xvfb
@@ -95,6 +96,7 @@ NAMESPACE_GRAB = """
 import sys, numpy as np
 from vistrel import _vistrel
 sys.path.insert(0, {here!r})
+from conftest import own_segments, segments_left
 from painter import Canvas, Painter
 canvas = Canvas(Painter(None), 1920, 1080, seed=9)
 c = _vistrel.Capturer(cursor=False)
@@ -114,3 +116,11 @@ def test_in_another_ipc_namespace_frames_are_still_right(xvfb):
                          timeout=60, env=dict(os.environ))
     assert out.returncode == 0, out.stderr
     assert out.stdout.strip() == "ok"
+
+
+def test_the_leak_check_sees_a_live_capturers_segment(xvfb):
+    # The check every X11 test ends with must be able to fail.
+    c = _vistrel.Capturer(cursor=False)
+    assert len(own_segments()) == 1
+    c.close()
+    assert segments_left() == []
