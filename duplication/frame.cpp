@@ -98,6 +98,11 @@ Result<Acquired> acquire_frame(DuplicationSession& session, std::uint32_t timeou
         if (hr == DXGI_ERROR_WAIT_TIMEOUT) return Acquired::NoNewFrame;
         session.duplication.reset();
         session.lost_hresult = hr;
+        // A removed or reset device duplicates nothing again: only a new session helps.
+        if (hr == DXGI_ERROR_DEVICE_REMOVED || hr == DXGI_ERROR_DEVICE_RESET) {
+            session.refused_for_now = false;
+            return Failure::hresult(hr, std::move(info));
+        }
         return recreate_duplication(session, std::move(info));
     }
     if (!take_held_frame(session, frame, resource)) {
