@@ -41,11 +41,13 @@ Result<Acquired> recreate_duplication(DuplicationSession& session, ComPtr<IError
     // Only a duplication taken away (ACCESS_LOST) can come back; a removed device cannot.
     session.refused_for_now = lost == DXGI_ERROR_ACCESS_LOST && FAILED(hr) && refused_for_now(hr);
     if (FAILED(hr) || !fresh) return Failure::hresult(lost, std::move(lost_info));
-    // A display-mode change: frames of another size would no longer match the textures.
-    // The fresh duplication goes too, so a new session can duplicate the output.
+    // A display-mode change: frames of another size would no longer match the textures,
+    // and frames of another rotation would no longer be what the session reports. The
+    // fresh duplication goes too, so a new session can duplicate the output.
     DXGI_OUTDUPL_DESC desc{};
     fresh->GetDesc(&desc);
-    if (desc.ModeDesc.Width != session.width || desc.ModeDesc.Height != session.height)
+    if (desc.ModeDesc.Width != session.width || desc.ModeDesc.Height != session.height ||
+        static_cast<std::uint32_t>(desc.Rotation) != session.rotation)
         return Failure::hresult(lost, std::move(lost_info));
     session.duplication = std::move(fresh);
     session.lost_hresult = S_OK;

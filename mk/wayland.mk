@@ -11,6 +11,11 @@ wayland-test: product
 	PYTHONPATH=build-product/python timeout 600 $(PYTHON) -m pytest -q -p no:cacheprovider tests/wayland
 	PYTHONPATH=build-product/python timeout 600 $(PYTHON) -m pytest -q -p no:cacheprovider tests/python
 
-# grab() against grim, and the idle cost of a background capture, on one headless sway.
-wayland-bench: product
+# grab() against grim and against a bare screencopy client (the compositor's limit), the
+# latency of a change, and the idle cost of a background capture, on one headless sway.
+wayland-bench: product build-product/screencopy_limit
 	PYTHONPATH=build-product/python $(PYTHON) bench/wayland/wayland_bench.py
+
+build-product/screencopy_limit: bench/wayland/screencopy_limit.cpp platform/wayland/protocols.cpp platform/wayland/protocols.h
+	$(CXX) -O2 -std=c++20 -Wall -Wextra -Werror -I. bench/wayland/screencopy_limit.cpp platform/wayland/protocols.cpp \
+	    -lwayland-client -o $@

@@ -21,6 +21,7 @@
 #include "platform/posix/texture.h"
 #include "platform/wayland/globals.h"
 #include "platform/wayland/protocols.h"
+#include "platform/wayland/rotation.h"
 #include "platform/wayland/shm_buffer.h"
 
 namespace vistrel::wayland {
@@ -67,7 +68,11 @@ private:
 class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
 public:
     Duplication(std::unique_ptr<Globals> globals, OutputState* output)
-        : globals_(std::move(globals)), output_(output), width_(output->width), height_(output->height) {}
+        : globals_(std::move(globals)),
+          output_(output),
+          width_(output->width),
+          height_(output->height),
+          transform_(output->transform) {}
     ~Duplication() override;
 
     bool start(WlFailure& failure);
@@ -78,7 +83,7 @@ public:
         desc->ModeDesc.Height = height_;
         desc->ModeDesc.RefreshRate = {60, 1};
         desc->ModeDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
+        desc->Rotation = rotation_of(transform_);
         desc->DesktopImageInSystemMemory = TRUE;
     }
 
@@ -100,7 +105,8 @@ private:
     void read_frames();
     // A new mode or a removed output: frames would no longer be what GetDesc promised.
     bool output_changed() const {
-        return output_->removed || (output_->width != 0 && (output_->width != width_ || output_->height != height_));
+        return output_->removed || (output_->width != 0 && (output_->width != width_ || output_->height != height_ ||
+                                                            output_->transform != transform_));
     }
     void request_frame();
     // Answers the compositor's buffer description with the copy request.
@@ -124,6 +130,7 @@ private:
     std::unique_ptr<Globals> globals_;
     OutputState* output_;  // owned by globals_
     const std::uint32_t width_, height_;
+    const std::int32_t transform_;  // a turned output is a new mode, as on Windows
     std::unique_ptr<ShmBuffer> shm_;
     Proxy frame_;
     FrameState state_ = FrameState::kNone;

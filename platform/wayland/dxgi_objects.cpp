@@ -13,6 +13,7 @@
 #include "platform/wayland/duplication.h"
 #include "platform/wayland/globals.h"
 #include "platform/wayland/provider.h"
+#include "platform/wayland/rotation.h"
 
 namespace vistrel::wayland {
 namespace {
@@ -22,7 +23,8 @@ using posix::copy_wide;
 struct OutputInfo {
     std::string name;
     std::int32_t x = 0, y = 0;
-    std::uint32_t width = 0, height = 0;
+    std::uint32_t width = 0, height = 0;  // on the desktop, not the mode's
+    DXGI_MODE_ROTATION rotation = DXGI_MODE_ROTATION_IDENTITY;
 };
 
 struct CompositorSnapshot {
@@ -41,7 +43,7 @@ public:
         desc->DesktopCoordinates = {output_.x, output_.y, static_cast<LONG>(output_.x + output_.width),
                                     static_cast<LONG>(output_.y + output_.height)};
         desc->AttachedToDesktop = TRUE;
-        desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
+        desc->Rotation = output_.rotation;
         desc->Monitor = nullptr;
         return S_OK;
     }
@@ -135,8 +137,12 @@ HRESULT create_factory(REFIID riid, void** out) {
     snapshot->display = globals->connection().name();
     snapshot->screencopy = static_cast<bool>(globals->screencopy());
     for (const auto& output : globals->outputs())
-        if (!output->removed && output->width != 0)
-            snapshot->outputs.push_back({output->name, output->x, output->y, output->width, output->height});
+        if (!output->removed && output->width != 0) {
+            OutputInfo info{output->name, output->x, output->y, 0, 0, rotation_of(output->transform)};
+            desktop_size(output->transform, output->width, output->height, output->logical_width,
+                         output->logical_height, info.width, info.height);
+            snapshot->outputs.push_back(info);
+        }
     std::stable_sort(snapshot->outputs.begin(), snapshot->outputs.end(),
                      [](const OutputInfo& a, const OutputInfo& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
     auto factory = ComPtr<IDXGIFactory1>::adopt(new Factory(std::move(snapshot)));
