@@ -1,6 +1,7 @@
 """Captured bytes against the reference client's, in every layout and region, on each
 output, with and without the pointer."""
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -18,7 +19,7 @@ def test_outputs_name_the_provider_and_the_mode(sway):
     assert [(o["output_name"], o["width"], o["height"], o["provider"]) for o in outputs] == [
         ("HEADLESS-1", 1280, 720, "wayland")]
     assert outputs[0]["name"] == f"Wayland compositor {sway.display} (wlr-screencopy)"
-    out = subprocess.run(["python", "-m", "vistrel", "list"], capture_output=True, text=True, timeout=60)
+    out = subprocess.run([sys.executable, "-m", "vistrel", "list"], capture_output=True, text=True, timeout=60)
     assert "HEADLESS-1" in out.stdout and "provider: wayland" in out.stderr, out
 
 
