@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "platform/posix/com_object.h"
+#include "platform/posix/cpu_device.h"
 #include "platform/posix/error_info.h"
-#include "platform/posix/texture.h"
 #include "platform/posix/wide_field.h"
 #include "platform/wayland/duplication.h"
 #include "platform/wayland/globals.h"
