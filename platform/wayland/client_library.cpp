@@ -1,11 +1,11 @@
 #include "platform/wayland/client_library.h"
 
-#include <dlfcn.h>
-
-#include <type_traits>
+#include "platform/wayland/library_loader.h"
 
 namespace vistrel::wayland {
 namespace {
+
+constexpr const char* kSoname = "libwayland-client.so.0";
 
 struct Loaded {
     WaylandApi api;
@@ -14,18 +14,9 @@ struct Loaded {
 
 Loaded load() {
     Loaded loaded;
-    // RTLD_LOCAL: the symbols never leak into the process's global scope.
-    void* library = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        const char* why = dlerror();
-        loaded.error = std::string("cannot load libwayland-client.so.0") + (why ? std::string(": ") + why : "");
-        return loaded;
-    }
-    auto bind = [&](const char* name, auto& slot) {
-        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(library, name));
-        if (!slot && loaded.error.empty()) loaded.error = std::string("libwayland-client.so.0 lacks ") + name;
-    };
-#define VISTREL_WL_BIND(name) bind(#name, loaded.api.name);
+    void* library = open_library(kSoname, loaded.error);
+    if (!library) return loaded;
+#define VISTREL_WL_BIND(name) bind_symbol(library, kSoname, #name, loaded.api.name, loaded.error);
     VISTREL_WL_FUNCTIONS(VISTREL_WL_BIND)
     VISTREL_WL_INTERFACES(VISTREL_WL_BIND)
 #undef VISTREL_WL_BIND

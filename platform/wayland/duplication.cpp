@@ -396,8 +396,8 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, const std::s
     if (!globals->screencopy()) {
         failure = {DXGI_ERROR_UNSUPPORTED,
                    "Wayland display '" + display +
-                       "' offers no zwlr_screencopy_manager_v1 (wlroots compositors such as sway do; GNOME and KDE "
-                       "need the xdg-desktop-portal route, which is not available yet)"};
+                       "' offers no zwlr_screencopy_manager_v1 (wlroots compositors such as sway do; elsewhere "
+                       "leave VISTREL_WAYLAND_ROUTE unset or set it to portal)"};
         return nullptr;
     }
     if (globals->screencopy().version() < 2) {

@@ -12,6 +12,7 @@
 #include "platform/posix/wide_field.h"
 #include "platform/wayland/duplication.h"
 #include "platform/wayland/globals.h"
+#include "platform/wayland/portal_duplication.h"
 #include "platform/wayland/provider.h"
 
 namespace vistrel::wayland {
@@ -25,9 +26,14 @@ struct OutputInfo {
     std::uint32_t width = 0, height = 0;
 };
 
+enum class Route { kAuto, kScreencopy, kPortal };
+
 struct CompositorSnapshot {
     std::string display;
     bool screencopy = false;
+    Route route = Route::kAuto;
+    // The portal where asked for, and where the compositor offers no screencopy.
+    bool portal() const { return route == Route::kPortal || (route == Route::kAuto && !screencopy); }
     std::vector<OutputInfo> outputs;
 };
 
@@ -50,7 +56,8 @@ public:
         *duplication = nullptr;
         if (!device) return E_INVALIDARG;
         WlFailure failure;
-        *duplication = new_duplication(snapshot_->display, output_.name, failure);
+        *duplication = snapshot_->portal() ? new_portal_duplication(snapshot_->display, output_.name, failure)
+                                           : new_duplication(snapshot_->display, output_.name, failure);
         return *duplication ? S_OK : posix::fail_with(failure.code, failure.text);
     }
 
@@ -73,7 +80,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetDesc1(DXGI_ADAPTER_DESC1* desc) override {
         *desc = DXGI_ADAPTER_DESC1{};
         copy_wide(desc->Description, "Wayland compositor " + snapshot_->display +
-                                         (snapshot_->screencopy ? " (wlr-screencopy)" : " (no screencopy)"));
+                                         (snapshot_->portal() ? " (screen-cast portal)" : " (wlr-screencopy)"));
         // A LUID of the provider's own: "WL" in the high bytes.
         desc->AdapterLuid = {0x574C0000u, 0};
         return S_OK;
@@ -98,16 +105,20 @@ private:
     std::shared_ptr<const CompositorSnapshot> snapshot_;
 };
 
-// Only the screencopy route exists so far; the portal is named so a caller who asks for
-// it learns that, instead of silently getting the other.
-bool route_available(std::string& why) {
+// The route VISTREL_WAYLAND_ROUTE asks for; false with `why` filled for an unknown one.
+bool chosen_route(Route& chosen, std::string& why) {
     const char* route = std::getenv("VISTREL_WAYLAND_ROUTE");
-    if (!route || !*route || std::strcmp(route, "screencopy") == 0) return true;
-    if (std::strcmp(route, "portal") == 0)
-        why = "VISTREL_WAYLAND_ROUTE=portal: the xdg-desktop-portal route is not available yet (use screencopy)";
-    else
+    chosen = Route::kAuto;
+    if (!route || !*route) return true;
+    if (std::strcmp(route, "screencopy") == 0)
+        chosen = Route::kScreencopy;
+    else if (std::strcmp(route, "portal") == 0)
+        chosen = Route::kPortal;
+    else {
         why = std::string("VISTREL_WAYLAND_ROUTE must be screencopy or portal, not '") + route + "'";
-    return false;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -127,13 +138,15 @@ HRESULT create_device(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driver_type, const 
 HRESULT create_factory(REFIID riid, void** out) {
     *out = nullptr;
     std::string why;
-    if (!route_available(why)) return posix::fail_with(DXGI_ERROR_UNSUPPORTED, why);
+    Route route = Route::kAuto;
+    if (!chosen_route(route, why)) return posix::fail_with(DXGI_ERROR_UNSUPPORTED, why);
     WlFailure failure;
     std::unique_ptr<Globals> globals = Globals::open(display_name(), failure);
     if (!globals) return posix::fail_with(failure.code, failure.text);
     auto snapshot = std::make_shared<CompositorSnapshot>();
     snapshot->display = globals->connection().name();
     snapshot->screencopy = static_cast<bool>(globals->screencopy());
+    snapshot->route = route;
     for (const auto& output : globals->outputs())
         if (!output->removed && output->width != 0)
             snapshot->outputs.push_back({output->name, output->x, output->y, output->width, output->height});
