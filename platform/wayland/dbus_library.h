@@ -11,7 +11,8 @@ namespace vistrel::wayland {
 
 // clang-format off
 #define VISTREL_DBUS_FUNCTIONS(X)                                                                     \
-    X(dbus_error_init) X(dbus_error_free) X(dbus_bus_get_private) X(dbus_bus_get_unique_name)        \
+    X(dbus_error_init) X(dbus_error_free) X(dbus_connection_open_private) X(dbus_bus_register)       \
+    X(dbus_bus_get_unique_name)                                                                      \
     X(dbus_bus_add_match) X(dbus_connection_set_exit_on_disconnect) X(dbus_connection_close)         \
     X(dbus_connection_unref) X(dbus_connection_get_unix_fd) X(dbus_connection_read_write)            \
     X(dbus_connection_pop_message) X(dbus_connection_send) X(dbus_connection_flush)                  \

@@ -41,6 +41,12 @@ HRESULT FrameExchange::end_code(std::string* text) {
     return end_code_;
 }
 
+bool FrameExchange::wait_for_frame(std::uint32_t timeout_ms) {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [this] { return fresh_ || end_code_ != S_OK; });
+}
+
 HRESULT FrameExchange::acquire(std::uint32_t timeout_ms) {
     std::unique_lock lock(mutex_);
     arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return fresh_ || end_code_ != S_OK; });

@@ -43,6 +43,8 @@ public:
     // S_OK while not ended; else the end's code, with its text in `text` when asked.
     HRESULT end_code(std::string* text);
 
+    // Waits up to `timeout_ms` for a frame not yet acquired (or the end), taking nothing.
+    bool wait_for_frame(std::uint32_t timeout_ms);
     // The acquiring thread's: waits up to `timeout_ms` for a frame, then brings `image()`
     // up to date; DXGI_ERROR_WAIT_TIMEOUT when none came, the end's failure once ended.
     HRESULT acquire(std::uint32_t timeout_ms);

@@ -132,11 +132,11 @@ struct PipeWireStream::Loop {
         params[3] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoCrop),
             SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
-        params[4] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
-            SPA_PARAM_META_size,
-            SPA_POD_CHOICE_RANGE_Int(cursor_meta_size(kCursorSide), cursor_meta_size(1),
-                                     cursor_meta_size(kCursorSide))));
+        params[4] = static_cast<const spa_pod*>(
+            spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+                                       SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
+                                       SPA_POD_CHOICE_RANGE_Int(cursor_meta_size(kCursorSide), cursor_meta_size(1),
+                                                                cursor_meta_size(kCursorSide))));
         api.pw_stream_update_params(stream, params, 5);
     }
 
@@ -164,8 +164,8 @@ struct PipeWireStream::Loop {
         const spa_data& d = buffer.datas[0];
         // A buffer with no pixels (a pointer move alone) or a damaged one is no frame.
         if (!d.data || !d.chunk || d.chunk->size == 0 || (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) return;
-        auto* header = static_cast<spa_meta_header*>(spa_buffer_find_meta_data(&buffer, SPA_META_Header,
-                                                                                sizeof(spa_meta_header)));
+        auto* header =
+            static_cast<spa_meta_header*>(spa_buffer_find_meta_data(&buffer, SPA_META_Header, sizeof(spa_meta_header)));
         if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) return;
         const std::uint32_t stride = d.chunk->stride > 0 ? static_cast<std::uint32_t>(d.chunk->stride) : w * 4;
         const std::uint64_t needed = std::uint64_t{stride} * (h - 1) + std::uint64_t{w} * 4;
@@ -249,10 +249,9 @@ std::unique_ptr<PipeWireStream> PipeWireStream::open(int fd, std::uint32_t node,
     int connected = -1;
     if (l.core) {
         pw_core_add_listener(l.core, &l.core_listener, &core_events, &l);
-        l.stream = api->pw_stream_new(
-            l.core, "vistrel",
-            api->pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE,
-                                   "Screen", nullptr));
+        l.stream = api->pw_stream_new(l.core, "vistrel",
+                                      api->pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                                             "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
     }
     if (l.stream) {
         api->pw_stream_add_listener(l.stream, &l.stream_listener, &stream_events, &l);

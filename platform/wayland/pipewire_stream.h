@@ -16,8 +16,7 @@ public:
     // Connects over `fd` (taken, also on failure) to `node` and waits, at most a few
     // seconds and never past a signal, for the format; null with `failure` filled.
     // `frames` must outlive the stream.
-    static std::unique_ptr<PipeWireStream> open(int fd, std::uint32_t node, FrameExchange& frames,
-                                                WlFailure& failure);
+    static std::unique_ptr<PipeWireStream> open(int fd, std::uint32_t node, FrameExchange& frames, WlFailure& failure);
     PipeWireStream(const PipeWireStream&) = delete;
     PipeWireStream& operator=(const PipeWireStream&) = delete;
     ~PipeWireStream();

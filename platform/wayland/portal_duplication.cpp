@@ -1,4 +1,4 @@
-// Frames come from the PipeWire stream's loop thread, only when the output changed;
+// Frames come from the PipeWire stream's loop thread, often only when the output changed;
 // a watcher thread keeps a Wayland connection of its own to see the output change its
 // mode (AccessLost) or the compositor go (DeviceError), which the stream may never say.
 #include "platform/wayland/portal_duplication.h"
@@ -12,8 +12,10 @@
 #include "platform/posix/com_object.h"
 #include "platform/posix/error_info.h"
 #include "platform/posix/texture.h"
+#include "platform/wayland/duplication.h"
 #include "platform/wayland/frame_exchange.h"
 #include "platform/wayland/globals.h"
+#include "platform/wayland/pipewire_library.h"
 #include "platform/wayland/pipewire_stream.h"
 #include "platform/wayland/portal_session.h"
 #include "platform/wayland/restore_tokens.h"
@@ -29,6 +31,9 @@ LONGLONG ticks_now() {
 // The pointer shape offered with the first frame: one transparent pixel, drawn as nothing
 // (the compositor draws the pointer into the frames, or leaves it out).
 constexpr UINT kPointerProbeSize = 4;
+// How long a new stream's first frame is waited for before a screencopy stands in, and
+// how long that copy may take (the next repaint, normally).
+constexpr std::uint32_t kFirstFrameMs = 100, kSeedCopyMs = 500;
 
 class PortalDuplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
 public:
@@ -86,17 +91,29 @@ bool PortalDuplication::start(const std::string& restore_token, WlFailure& failu
         failure = {E_OUTOFMEMORY, "cannot create an eventfd"};
         return false;
     }
+    // Both libraries before the portal is asked: a session that could never stream would
+    // only cost the user a dialog.
+    std::string load_error;
+    if (!pipewire_api(load_error)) {
+        failure = {DXGI_ERROR_UNSUPPORTED, "the screen-cast portal needs PipeWire: " + load_error};
+        return false;
+    }
     session_ = PortalSession::open({restore_token}, failure);
     if (!session_) return false;
     store_restore_token(output_->name, session_->stream().restore_token);
     stream_ = PipeWireStream::open(session_->take_pipewire_fd(), session_->stream().node, frames_, failure);
     if (!stream_) return false;
     if (stream_->width() != width_ || stream_->height() != height_) {
-        failure = {E_ACCESSDENIED,
-                   "the monitor chosen in the portal dialog is " + std::to_string(stream_->width()) + "x" +
-                       std::to_string(stream_->height()) + ", not output '" + output_->name + "' (" +
-                       std::to_string(width_) + "x" + std::to_string(height_) + ")"};
+        failure = {E_ACCESSDENIED, "the monitor chosen in the portal dialog is " + std::to_string(stream_->width()) +
+                                       "x" + std::to_string(stream_->height()) + ", not output '" + output_->name +
+                                       "' (" + std::to_string(width_) + "x" + std::to_string(height_) + ")"};
         return false;
+    }
+    // Some portals send frames only on change, so a still screen would never give a first
+    // image: where the compositor offers screencopy, one copy stands in for it.
+    if (!frames_.wait_for_frame(kFirstFrameMs) && globals_->screencopy()) {
+        WlFailure ignored;  // the stream may still bring the first frame
+        copy_output_once(globals_->connection().name(), output_->name, frames_, kSeedCopyMs, ignored);
     }
     watcher_ = os::Thread::start([this] { watch(); });
     if (!watcher_) {
@@ -166,8 +183,7 @@ HRESULT STDMETHODCALLTYPE PortalDuplication::AcquireNextFrame(UINT timeout_ms, D
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE PortalDuplication::GetFramePointerShape(UINT buffer_size, void* buffer,
-                                                                  UINT* required_size,
+HRESULT STDMETHODCALLTYPE PortalDuplication::GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
                                                                   DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) {
     if (!held_) return DXGI_ERROR_INVALID_CALL;
     *shape_info = DXGI_OUTDUPL_POINTER_SHAPE_INFO{};

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -126,8 +127,7 @@ struct PortalSession::Bus {
             int fd = -1;
             api.dbus_connection_get_unix_fd(connection, &fd);
             pollfd descriptor = {fd, POLLIN, 0};
-            if (poll(&descriptor, 1, static_cast<int>(std::min<std::int64_t>(left, INT_MAX))) < 0 &&
-                errno == EINTR) {
+            if (poll(&descriptor, 1, static_cast<int>(std::min<std::int64_t>(left, INT_MAX))) < 0 && errno == EINTR) {
                 failure = {E_FAIL, std::string("interrupted while waiting for ") + what};
                 return false;
             }
@@ -180,9 +180,11 @@ struct PortalSession::Bus {
                     api.dbus_message_iter_next(&it);
                 }
                 if (response != 0) {
-                    failed = {kRefused, std::string(what) == "Start"
+                    // The dialog runs at Start on most desktops, at SelectSources on wlroots.
+                    const std::string step = what;
+                    failed = {kRefused, step == "Start" || step == "SelectSources"
                                             ? "screen cast refused in the portal dialog"
-                                            : std::string("the screen-cast portal refused ") + what};
+                                            : "the screen-cast portal refused " + step};
                     return true;
                 }
                 read_results(&it, results);
@@ -226,8 +228,8 @@ struct PortalSession::Bus {
 
     // The ScreenCast interface's cursor modes (0 when it cannot say).
     std::uint32_t cursor_modes(Clock::time_point deadline) {
-        DBusMessage* message = api.dbus_message_new_method_call(kPortal, kPortalPath,
-                                                                "org.freedesktop.DBus.Properties", "Get");
+        DBusMessage* message =
+            api.dbus_message_new_method_call(kPortal, kPortalPath, "org.freedesktop.DBus.Properties", "Get");
         if (message) {
             DBusMessageIter it;
             api.dbus_message_iter_init_append(message, &it);
@@ -286,12 +288,33 @@ std::unique_ptr<PortalSession> PortalSession::open(const PortalRequest& request,
         failure = {DXGI_ERROR_UNSUPPORTED, "the screen-cast portal needs D-Bus: " + load_error};
         return nullptr;
     }
+    // The session bus named in the environment, or the user's usual one; never one started
+    // on the way (libdbus would otherwise try to launch a bus for an X display).
+    std::string address;
+    if (const char* named = std::getenv("DBUS_SESSION_BUS_ADDRESS"); named && *named) {
+        address = named;
+    } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        const std::string socket = std::string(runtime) + "/bus";
+        if (access(socket.c_str(), F_OK) == 0) address = "unix:path=" + socket;
+    }
+    if (address.empty()) {
+        failure = {DXGI_ERROR_UNSUPPORTED,
+                   "the screen-cast portal needs a session bus: DBUS_SESSION_BUS_ADDRESS is not set and "
+                   "$XDG_RUNTIME_DIR/bus does not exist"};
+        return nullptr;
+    }
     DBusError error;
     api->dbus_error_init(&error);
-    DBusConnection* connection = api->dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+    DBusConnection* connection = api->dbus_connection_open_private(address.c_str(), &error);
+    if (connection && !api->dbus_bus_register(connection, &error)) {
+        api->dbus_connection_close(connection);
+        api->dbus_connection_unref(connection);
+        connection = nullptr;
+    }
     if (!connection) {
-        failure = {DXGI_ERROR_UNSUPPORTED, std::string("cannot reach the session bus for the screen-cast portal: ") +
-                                               (error.message ? error.message : "unknown error")};
+        failure = {DXGI_ERROR_UNSUPPORTED,
+                   "cannot reach the session bus '" + address +
+                       "' for the screen-cast portal: " + (error.message ? error.message : "unknown error")};
         api->dbus_error_free(&error);
         return nullptr;
     }
@@ -301,8 +324,8 @@ std::unique_ptr<PortalSession> PortalSession::open(const PortalRequest& request,
     if (!sender.empty() && sender[0] == ':') sender.erase(0, 1);
     std::replace(sender.begin(), sender.end(), '.', '_');
     bus->sender = sender;
-    api->dbus_bus_add_match(connection,
-                            "type='signal',interface='org.freedesktop.portal.Request',member='Response'", &error);
+    api->dbus_bus_add_match(connection, "type='signal',interface='org.freedesktop.portal.Request',member='Response'",
+                            &error);
     if (error.name) {
         failure = {DXGI_ERROR_UNSUPPORTED, std::string("cannot listen for the portal's answers: ") +
                                                (error.message ? error.message : error.name)};
@@ -317,8 +340,8 @@ std::unique_ptr<PortalSession> PortalSession::open(const PortalRequest& request,
     if (message) {
         DBusMessageIter it;
         api->dbus_message_iter_init_append(message, &it);
-        b.append_options(&it, {text_option("handle_token", "vistrel_create"),
-                               text_option("session_handle_token", "vistrel")});
+        b.append_options(
+            &it, {text_option("handle_token", "vistrel_create"), text_option("session_handle_token", "vistrel")});
     }
     if (!b.request(message, "vistrel_create", Clock::now() + kCallTime, "CreateSession", created, failure))
         return nullptr;
@@ -335,8 +358,8 @@ std::unique_ptr<PortalSession> PortalSession::open(const PortalRequest& request,
                                       : (modes & kCursorEmbedded) ? kCursorEmbedded
                                       : (modes & kCursorHidden)   ? kCursorHidden
                                                                   : 0;
-    std::vector<Option> options = {text_option("handle_token", "vistrel_select"), number_option("types", kSourceMonitor),
-                                   Option{"multiple", DBUS_TYPE_BOOLEAN, {}, 0},
+    std::vector<Option> options = {text_option("handle_token", "vistrel_select"),
+                                   number_option("types", kSourceMonitor), Option{"multiple", DBUS_TYPE_BOOLEAN, {}, 0},
                                    number_option("persist_mode", kPersistUntilRevoked)};
     if (cursor_mode) options.push_back(number_option("cursor_mode", cursor_mode));
     if (!request.restore_token.empty()) options.push_back(text_option("restore_token", request.restore_token));

@@ -37,8 +37,7 @@ std::string token_directory(bool create) {
 // An output name as a file name: anything but letters, digits, '-' and '_' becomes '_'.
 std::string token_file(const std::string& directory, const std::string& output) {
     std::string name;
-    for (const char c : output)
-        name += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    for (const char c : output) name += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
     return directory + "/portal-" + name + ".token";
 }
 

@@ -10,6 +10,8 @@ import subprocess
 import tempfile
 import time
 
+from compositor import end
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 LIBEXEC = "/usr/libexec"
 BUS_CONFIG = """\
@@ -26,11 +28,17 @@ BUS_CONFIG = """\
   </policy>
 </busconfig>
 """
-# The chooser prints whatever the test left in `choice` (nothing: the user refused).
+# The chooser notes each call and prints whatever the test left in `choice` (nothing: the
+# user refused).
+CHOOSER = """\
+#!/bin/sh
+echo asked >> {calls}
+exec cat {choice}
+"""
 BACKEND_CONFIG = """\
 [screencast]
 chooser_type=simple
-chooser_cmd=cat {choice}
+chooser_cmd={chooser}
 max_fps=60
 """
 PORTAL_NAMES = ("org.freedesktop.impl.portal.PermissionStore", "org.freedesktop.impl.portal.desktop.wlr",
@@ -45,9 +53,23 @@ def build_shim(directory):
     return out
 
 
+def children(pid):
+    """The processes whose parent is `pid`."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
+                        found.append(int(entry))
+            except (OSError, ValueError, IndexError):
+                continue
+    return found
+
+
 class Portal:
-    """The portal stack for `sway`; `env` holds what a client needs (the bus address,
-    XDG_STATE_HOME for its tokens), `choose()` sets what the chooser answers."""
+    """The portal stack for `sway`; `address` is its bus (DBUS_SESSION_BUS_ADDRESS),
+    `choose()` sets what the chooser answers."""
 
     def __init__(self, sway, timeout=20):
         self.sway = sway
@@ -64,10 +86,11 @@ class Portal:
         self.deadline = time.monotonic() + timeout
         self.runtime = os.path.join(self.home, "run")
         os.mkdir(self.runtime, 0o700)
-        self.state = os.path.join(self.home, "state")
-        os.mkdir(self.state)
         self.choice = os.path.join(self.home, "choice")
+        self.calls = os.path.join(self.home, "calls")
         self.choose("HEADLESS-1")
+        chooser = self._write("chooser", CHOOSER.format(calls=self.calls, choice=self.choice))
+        os.chmod(chooser, 0o755)
         self.log = open(os.path.join(self.home, "portal.log"), "w+")
         shim = build_shim(self.home)
 
@@ -76,7 +99,7 @@ class Portal:
         self.address = f"unix:path={bus_socket}"
         self.base_env = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.home, "XDG_RUNTIME_DIR": self.runtime,
-            "XDG_STATE_HOME": self.state, "DBUS_SESSION_BUS_ADDRESS": self.address,
+            "DBUS_SESSION_BUS_ADDRESS": self.address,
             "WAYLAND_DISPLAY": self.sway.display, "XDG_CURRENT_DESKTOP": "sway",
         }
         self._spawn("dbus-daemon", ["dbus-daemon", "--config-file", config, "--nofork", "--nopidfile"])
@@ -85,7 +108,7 @@ class Portal:
         self._wait_for(lambda: os.path.exists(os.path.join(self.runtime, "pipewire-0")), "the pipewire socket")
         self._spawn("wireplumber", ["wireplumber"])
         self._spawn("xdg-permission-store", [os.path.join(LIBEXEC, "xdg-permission-store"), "--replace"])
-        backend = self._write("xdpw.conf", BACKEND_CONFIG.format(choice=self.choice))
+        backend = self._write("xdpw.conf", BACKEND_CONFIG.format(chooser=chooser))
         self._spawn("xdg-desktop-portal-wlr", [os.path.join(LIBEXEC, "xdg-desktop-portal-wlr"), "-c", backend],
                     LD_PRELOAD=shim)
         self._wait_for(lambda: set(PORTAL_NAMES[:2]) <= self.bus_names(), "the portal backend on the bus")
@@ -125,11 +148,13 @@ class Portal:
                              env=self.base_env)
         return "wireplumber" in out.stdout.lower()
 
-    @property
-    def env(self):
-        """What a capturing client takes from its environment."""
-        return {"DBUS_SESSION_BUS_ADDRESS": self.address, "XDG_STATE_HOME": self.state,
-                "XDG_RUNTIME_DIR": self.runtime}
+    def chooser_calls(self):
+        """How often the backend asked its chooser so far."""
+        try:
+            with open(self.calls) as f:
+                return len(f.read().split())
+        except FileNotFoundError:
+            return 0
 
     def choose(self, output):
         """What the chooser answers next: an output name, or None for a refusal."""
@@ -143,6 +168,7 @@ class Portal:
     def stop(self):
         # The portal first, the bus last: each goes while what it talks to is still there.
         for _, process in reversed(self.processes):
+            end(children(process.pid))  # a chooser still running
             if process.poll() is None:
                 process.send_signal(signal.SIGTERM)
                 try:
