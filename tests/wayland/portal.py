@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 import time
 
-from compositor import end
+from compositor import end, session_members
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 LIBEXEC = "/usr/libexec"
@@ -33,6 +33,7 @@ BUS_CONFIG = """\
 CHOOSER = """\
 #!/bin/sh
 echo asked >> {calls}
+[ -f {delay} ] && sleep "$(cat {delay})"
 exec cat {choice}
 """
 BACKEND_CONFIG = """\
@@ -51,20 +52,6 @@ def build_shim(directory):
     subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", out, os.path.join(HERE, "dmabuf_shim.c"), "-ldl"],
                    check=True, timeout=60)
     return out
-
-
-def children(pid):
-    """The processes whose parent is `pid`."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as f:
-                    if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
-                        found.append(int(entry))
-            except (OSError, ValueError, IndexError):
-                continue
-    return found
 
 
 class Portal:
@@ -88,8 +75,9 @@ class Portal:
         os.mkdir(self.runtime, 0o700)
         self.choice = os.path.join(self.home, "choice")
         self.calls = os.path.join(self.home, "calls")
+        self.delay = os.path.join(self.home, "delay")
         self.choose("HEADLESS-1")
-        chooser = self._write("chooser", CHOOSER.format(calls=self.calls, choice=self.choice))
+        chooser = self._write("chooser", CHOOSER.format(calls=self.calls, choice=self.choice, delay=self.delay))
         os.chmod(chooser, 0o755)
         self.log = open(os.path.join(self.home, "portal.log"), "w+")
         shim = build_shim(self.home)
@@ -125,7 +113,7 @@ class Portal:
 
     def _spawn(self, name, argv, **extra):
         process = subprocess.Popen(argv, env=dict(self.base_env, **extra), cwd=self.home, stdin=subprocess.DEVNULL,
-                                   stdout=self.log, stderr=self.log)
+                                   stdout=self.log, stderr=self.log, start_new_session=True)
         self.processes.append((name, process))
 
     def _wait_for(self, ready, what):
@@ -158,8 +146,17 @@ class Portal:
 
     def choose(self, output):
         """What the chooser answers next: an output name, or None for a refusal."""
+        self.choose_after(0, output)
+
+    def choose_after(self, seconds, output):
+        """The same, after thinking for `seconds`."""
         with open(self.choice, "w") as f:
             f.write(f"{output}\n" if output else "")
+        if seconds:
+            with open(self.delay, "w") as f:
+                f.write(f"{seconds}\n")
+        elif os.path.exists(self.delay):
+            os.remove(self.delay)
 
     def log_text(self):
         self.log.seek(0)
@@ -168,7 +165,7 @@ class Portal:
     def stop(self):
         # The portal first, the bus last: each goes while what it talks to is still there.
         for _, process in reversed(self.processes):
-            end(children(process.pid))  # a chooser still running
+            end(session_members(process.pid))  # a chooser still running, and what it started
             if process.poll() is None:
                 process.send_signal(signal.SIGTERM)
                 try:

@@ -4,8 +4,10 @@ the compositor going, and the libraries missing."""
 import gc
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 import time
 
 import numpy as np
@@ -155,3 +157,19 @@ def test_module_imports_and_says_why_without_a_library(cast, soname, says):
                          env=dict(os.environ))
     assert out.returncode == 0, out.stderr
     assert says in out.stdout, out.stdout
+
+
+def test_ctrl_c_ends_the_wait_for_the_dialog(own_cast):
+    # A stack of its own: the backend stays busy with its chooser after the test.
+    own_cast[1].choose_after(30, "HEADLESS-1")  # a person who takes their time
+    sent = []
+
+    def interrupt():
+        time.sleep(0.5)
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    threading.Thread(target=interrupt).start()
+    with pytest.raises(KeyboardInterrupt):
+        _vistrel.Capturer()
+    assert time.monotonic() - sent[0] < 0.1
