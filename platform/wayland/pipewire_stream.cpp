@@ -42,7 +42,7 @@ struct PipeWireStream::Loop {
     // Under `mutex`: what open() waits for.
     std::mutex mutex;
     std::uint32_t width = 0, height = 0;
-    bool streamed = false;  // connected once: a later unconnected state is the end
+    bool streamed = false;  // streamed once: a later paused or unconnected state is the end
 
     Loop(const PipeWireApi& library, FrameExchange& sink) : api(library), frames(sink) {}
     Loop(const Loop&) = delete;
@@ -76,10 +76,12 @@ struct PipeWireStream::Loop {
         bool streamed = false;
         {
             std::lock_guard lock(l.mutex);
-            if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) l.streamed = true;
             streamed = l.streamed;
+            if (state == PW_STREAM_STATE_STREAMING) l.streamed = true;
         }
-        if (state == PW_STREAM_STATE_UNCONNECTED && streamed)
+        // A stream that streamed falls back to paused when its node goes (the portal's
+        // backend ended, or the user stopped sharing): no frame would come again.
+        if ((state == PW_STREAM_STATE_UNCONNECTED || state == PW_STREAM_STATE_PAUSED) && streamed)
             l.end(DXGI_ERROR_DEVICE_REMOVED, "the screen-cast stream ended (the portal or the compositor went away)");
     }
 

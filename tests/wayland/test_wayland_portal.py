@@ -173,3 +173,17 @@ def test_ctrl_c_ends_the_wait_for_the_dialog(own_cast):
     with pytest.raises(KeyboardInterrupt):
         _vistrel.Capturer()
     assert time.monotonic() - sent[0] < 0.1
+
+
+def test_portal_backend_gone_ends_the_device(own_cast):
+    sway, portal = own_cast
+    c = _vistrel.Capturer(cursor=False)
+    c.start(30)
+    portal.kill("xdg-desktop-portal-wlr")
+    started = time.monotonic()
+    with pytest.raises(ValueError, match="DeviceError: .*screen-cast stream"):
+        while time.monotonic() - started < 10:  # frames captured before the end may come first
+            c.get_latest_frame(timeout_ms=1000)
+    assert time.monotonic() - started < 3
+    c.stop()
+    c.close()
