@@ -11,9 +11,8 @@
 #include <mutex>
 
 #include "platform/os.h"
-#include "platform/posix/com_object.h"
 #include "platform/posix/error_info.h"
-#include "platform/posix/texture.h"
+#include "platform/wayland/exchange_duplication.h"
 #include "platform/wayland/globals.h"
 #include "platform/wayland/protocols.h"
 #include "platform/wayland/shm_buffer.h"
@@ -22,45 +21,20 @@
 namespace vistrel::wayland {
 namespace {
 
-// Present times in the 100 ns ticks of a performance counter.
-LONGLONG ticks_now() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count() / 100;
-}
-
-// The pointer shape offered with the first frame: one transparent pixel, drawn as nothing.
-constexpr UINT kPointerProbeSize = 4;
-
-class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
+class Duplication final : public ExchangeDuplication {
 public:
     Duplication(std::unique_ptr<Globals> globals, OutputState* output)
-        : globals_(std::move(globals)), output_(output), width_(output->width), height_(output->height) {}
+        : ExchangeDuplication(output->width, output->height), globals_(std::move(globals)), output_(output) {}
     ~Duplication() override;
 
     bool start(WlFailure& failure);
     // Publishes the first whole image into `into`, within `timeout_ms`.
     bool copy_first(FrameExchange& into, std::uint32_t timeout_ms, WlFailure& failure);
 
-    void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override {
-        *desc = DXGI_OUTDUPL_DESC{};
-        desc->ModeDesc.Width = width_;
-        desc->ModeDesc.Height = height_;
-        desc->ModeDesc.RefreshRate = {60, 1};
-        desc->ModeDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
-        desc->DesktopImageInSystemMemory = TRUE;
-    }
-
-    HRESULT STDMETHODCALLTYPE AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
-                                               IDXGIResource** resource) override;
-    HRESULT STDMETHODCALLTYPE GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
-                                                   DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) override;
-    HRESULT STDMETHODCALLTYPE ReleaseFrame() override {
-        if (!held_) return DXGI_ERROR_INVALID_CALL;
-        held_ = false;
-        return S_OK;
-    }
-
 private:
+    // The caller draws pointers: from now on the compositor does, into every frame.
+    void pointer_wanted() override;
+
     enum class FrameState { kNone, kWaiting, kReady, kFailed };
 
     // --- the reader thread's: the connection and everything on it ---
@@ -91,7 +65,6 @@ private:
     // First, so it goes last: every proxy and buffer below lives on its connection.
     std::unique_ptr<Globals> globals_;
     OutputState* output_;  // owned by globals_
-    const std::uint32_t width_, height_;
     std::unique_ptr<ShmBuffer> shm_;
     Proxy frame_;
     FrameState state_ = FrameState::kNone;
@@ -106,17 +79,10 @@ private:
     // The next request is a plain copy: it answers at the next repaint, changed or not.
     bool plain_copy_ = false;
 
-    // --- shared with the acquiring thread ---
-    FrameExchange frames_;  // the reader's end: ACCESS_LOST or DEVICE_REMOVED
+    // --- shared with the acquiring thread (and frames_, whose end is ACCESS_LOST or
+    // DEVICE_REMOVED) ---
     std::mutex mutex_;
     bool stop_ = false, wants_overlay_ = false;  // under mutex_
-
-    // --- the acquiring thread's ---
-    bool first_ = true, held_ = false;
-
-    // A forked child shares the parent's socket but not its reader thread: there the
-    // duplication is lost (the core opens one of the child's own) and never speaks.
-    const pid_t owner_ = getpid();
 
     WakeEvent wake_;
     std::unique_ptr<os::Thread> reader_;  // last: joined before anything above goes
@@ -171,7 +137,9 @@ bool Duplication::start(WlFailure& failure) {
 }
 
 Duplication::~Duplication() {
-    if (getpid() != owner_) {
+    if (forked()) {
+        // A forked child shares the parent's socket but not its reader thread: there the
+        // duplication is lost (the core opens one of the child's own) and never speaks.
         // Left behind on purpose: a destroy request would go out on the parent's stream,
         // and the parent's thread cannot be joined here.
         frame_.abandon();
@@ -288,40 +256,7 @@ bool Duplication::copy_first(FrameExchange& into, std::uint32_t timeout_ms, WlFa
     return true;
 }
 
-HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
-                                                        IDXGIResource** resource) {
-    *resource = nullptr;
-    *info = DXGI_OUTDUPL_FRAME_INFO{};
-    if (held_) return DXGI_ERROR_INVALID_CALL;
-    if (getpid() != owner_)
-        return posix::fail_with(DXGI_ERROR_ACCESS_LOST, "the duplication belongs to the parent process");
-    const HRESULT acquired = frames_.acquire(timeout_ms);
-    if (acquired != S_OK) return acquired;
-    const LONGLONG now = ticks_now();
-    info->LastPresentTime.QuadPart = now;
-    info->AccumulatedFrames = 1;
-    if (first_) {
-        info->LastMouseUpdateTime.QuadPart = now;
-        info->PointerShapeBufferSize = kPointerProbeSize;
-    }
-    first_ = false;
-    held_ = true;
-    *resource = posix::new_desktop_resource(frames_.image());
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
-                                                            DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) {
-    if (!held_) return DXGI_ERROR_INVALID_CALL;
-    *shape_info = DXGI_OUTDUPL_POINTER_SHAPE_INFO{};
-    *required_size = kPointerProbeSize;
-    if (buffer_size < kPointerProbeSize) return DXGI_ERROR_MORE_DATA;
-    std::memset(buffer, 0, kPointerProbeSize);
-    shape_info->Type = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR;
-    shape_info->Width = 1;
-    shape_info->Height = 1;
-    shape_info->Pitch = 4;
-    // The caller draws pointers: from now on the compositor does, into every frame.
+void Duplication::pointer_wanted() {
     bool asked_before = false;
     {
         std::lock_guard lock(mutex_);
@@ -329,7 +264,6 @@ HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, vo
         wants_overlay_ = true;
     }
     if (!asked_before) wake_.signal();
-    return S_OK;
 }
 
 }  // namespace

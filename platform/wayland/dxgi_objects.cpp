@@ -56,14 +56,18 @@ public:
         *duplication = nullptr;
         if (!device) return E_INVALIDARG;
         WlFailure failure;
-        *duplication = snapshot_->portal() ? new_portal_duplication(snapshot_->display, output_.name, failure)
-                                           : new_duplication(snapshot_->display, output_.name, failure);
+        *duplication = snapshot_->portal()
+                           ? new_portal_duplication(snapshot_->display, output_.name, restore_token_, failure)
+                           : new_duplication(snapshot_->display, output_.name, failure);
         return *duplication ? S_OK : posix::fail_with(failure.code, failure.text);
     }
+
+    void set_restore_token(const std::optional<std::string>& token) { restore_token_ = token; }
 
 private:
     std::shared_ptr<const CompositorSnapshot> snapshot_;
     OutputInfo output_;
+    std::optional<std::string> restore_token_;  // nullopt: the output's stored one
 };
 
 class Adapter final : public posix::ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
@@ -124,6 +128,14 @@ bool chosen_route(Route& chosen, std::string& why) {
 }  // namespace
 
 bool is_wayland_adapter(IDXGIAdapter* adapter) { return dynamic_cast<Adapter*>(adapter) != nullptr; }
+
+void set_restore_token(IDXGIOutput1* output, const std::optional<std::string>& token) {
+    if (auto* ours = dynamic_cast<Output*>(output)) ours->set_restore_token(token);
+}
+
+std::optional<std::string> restore_token_of(IDXGIOutputDuplication* duplication) {
+    return portal_restore_token(duplication);
+}
 
 HRESULT create_device(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driver_type, const D3D_FEATURE_LEVEL* feature_levels,
                       UINT feature_level_count, UINT sdk_version, ID3D11Device** device,

@@ -9,22 +9,40 @@
 
 namespace vistrel::wayland {
 
-// Opens `soname` with its symbols kept out of the process's global scope; null with
-// `error` filled when it cannot be loaded. Never closed: live objects keep using it.
-inline void* open_library(const char* soname, std::string& error) {
+// A table of a library's functions, and why it could not be filled (empty when it was).
+template <class Api>
+struct LoadedLibrary {
+    Api api;
+    std::string error;
+
+    // The table, or null with `why` set.
+    const Api* get(std::string& why) const {
+        if (!error.empty()) {
+            why = error;
+            return nullptr;
+        }
+        return &api;
+    }
+};
+
+// Opens `soname` with its symbols kept out of the process's global scope and hands
+// `bind_all` a binder, `bind(name, slot)`, that fills one slot of the table; the first
+// missing symbol is named in the error. Never closed: live objects keep using it.
+template <class Api, class BindAll>
+LoadedLibrary<Api> load_library(const char* soname, BindAll bind_all) {
+    LoadedLibrary<Api> loaded;
     void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         const char* why = dlerror();
-        error = std::string("cannot load ") + soname + (why ? std::string(": ") + why : "");
+        loaded.error = std::string("cannot load ") + soname + (why ? std::string(": ") + why : "");
+        return loaded;
     }
-    return library;
-}
-
-// Fills `slot` with the symbol `name`; the first missing one is named in `error`.
-template <class Slot>
-void bind_symbol(void* library, const char* soname, const char* name, Slot& slot, std::string& error) {
-    slot = reinterpret_cast<std::remove_reference_t<Slot>>(dlsym(library, name));
-    if (!slot && error.empty()) error = std::string(soname) + " lacks " + name;
+    auto bind = [&](const char* name, auto& slot) {
+        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(library, name));
+        if (!slot && loaded.error.empty()) loaded.error = std::string(soname) + " lacks " + name;
+    };
+    bind_all(bind, loaded.api);
+    return loaded;
 }
 
 }  // namespace vistrel::wayland

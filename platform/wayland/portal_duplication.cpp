@@ -5,15 +5,9 @@
 
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
-
 #include "platform/os.h"
-#include "platform/posix/com_object.h"
-#include "platform/posix/error_info.h"
-#include "platform/posix/texture.h"
 #include "platform/wayland/duplication.h"
-#include "platform/wayland/frame_exchange.h"
+#include "platform/wayland/exchange_duplication.h"
 #include "platform/wayland/globals.h"
 #include "platform/wayland/pipewire_library.h"
 #include "platform/wayland/pipewire_stream.h"
@@ -24,44 +18,20 @@
 namespace vistrel::wayland {
 namespace {
 
-LONGLONG ticks_now() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count() / 100;
-}
-
-// The pointer shape offered with the first frame: one transparent pixel, drawn as nothing
-// (the compositor draws the pointer into the frames, or leaves it out).
-constexpr UINT kPointerProbeSize = 4;
 // How long a new stream's first frame is waited for before a screencopy stands in, and
 // how long that copy may take (the next repaint, normally).
 constexpr std::uint32_t kFirstFrameMs = 100, kSeedCopyMs = 500;
 
-class PortalDuplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
+class PortalDuplication final : public ExchangeDuplication {
 public:
     PortalDuplication(std::unique_ptr<Globals> globals, OutputState* output)
-        : globals_(std::move(globals)), output_(output), width_(output->width), height_(output->height) {}
+        : ExchangeDuplication(output->width, output->height), globals_(std::move(globals)), output_(output) {}
     ~PortalDuplication() override;
 
     // Opens the portal session and its stream, then starts the watcher.
     bool start(const std::string& restore_token, WlFailure& failure);
 
-    void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override {
-        *desc = DXGI_OUTDUPL_DESC{};
-        desc->ModeDesc.Width = width_;
-        desc->ModeDesc.Height = height_;
-        desc->ModeDesc.RefreshRate = {60, 1};
-        desc->ModeDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
-        desc->DesktopImageInSystemMemory = TRUE;
-    }
-    HRESULT STDMETHODCALLTYPE AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
-                                               IDXGIResource** resource) override;
-    HRESULT STDMETHODCALLTYPE GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
-                                                   DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) override;
-    HRESULT STDMETHODCALLTYPE ReleaseFrame() override {
-        if (!held_) return DXGI_ERROR_INVALID_CALL;
-        held_ = false;
-        return S_OK;
-    }
+    const std::string& restore_token() const { return session_->stream().restore_token; }
 
 private:
     void watch();
@@ -69,17 +39,13 @@ private:
         return output_->removed || (output_->width != 0 && (output_->width != width_ || output_->height != height_));
     }
 
-    // In this order, so the stream goes before the frames it fills and the session it
-    // belongs to, and the connection last.
+    // In this order, so the stream goes before the session it belongs to, and the
+    // connection last (the frames it fills, the base's, go after all of them).
     std::unique_ptr<Globals> globals_;
     OutputState* output_;  // owned by globals_
-    const std::uint32_t width_, height_;
     std::unique_ptr<PortalSession> session_;
-    FrameExchange frames_;
     std::unique_ptr<PipeWireStream> stream_;
 
-    bool first_ = true, held_ = false;  // the acquiring thread's
-    const pid_t owner_ = getpid();
     std::mutex mutex_;
     bool stop_ = false;  // under mutex_
     WakeEvent wake_;
@@ -124,7 +90,7 @@ bool PortalDuplication::start(const std::string& restore_token, WlFailure& failu
 }
 
 PortalDuplication::~PortalDuplication() {
-    if (getpid() != owner_) {
+    if (forked()) {
         // A forked child: the loop and watcher threads are the parent's, and so are the
         // bus and the connection; nothing of them is touched here.
         if (stream_) stream_->abandon();
@@ -161,46 +127,10 @@ void PortalDuplication::watch() {
     frames_.end(DXGI_ERROR_ACCESS_LOST, "Wayland output '" + output_->name + "' changed its mode");
 }
 
-HRESULT STDMETHODCALLTYPE PortalDuplication::AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
-                                                              IDXGIResource** resource) {
-    *resource = nullptr;
-    *info = DXGI_OUTDUPL_FRAME_INFO{};
-    if (held_) return DXGI_ERROR_INVALID_CALL;
-    if (getpid() != owner_)
-        return posix::fail_with(DXGI_ERROR_ACCESS_LOST, "the duplication belongs to the parent process");
-    const HRESULT acquired = frames_.acquire(timeout_ms);
-    if (acquired != S_OK) return acquired;
-    const LONGLONG now = ticks_now();
-    info->LastPresentTime.QuadPart = now;
-    info->AccumulatedFrames = 1;
-    if (first_) {
-        info->LastMouseUpdateTime.QuadPart = now;
-        info->PointerShapeBufferSize = kPointerProbeSize;
-    }
-    first_ = false;
-    held_ = true;
-    *resource = posix::new_desktop_resource(frames_.image());
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE PortalDuplication::GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
-                                                                  DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) {
-    if (!held_) return DXGI_ERROR_INVALID_CALL;
-    *shape_info = DXGI_OUTDUPL_POINTER_SHAPE_INFO{};
-    *required_size = kPointerProbeSize;
-    if (buffer_size < kPointerProbeSize) return DXGI_ERROR_MORE_DATA;
-    std::memset(buffer, 0, kPointerProbeSize);
-    shape_info->Type = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR;
-    shape_info->Width = 1;
-    shape_info->Height = 1;
-    shape_info->Pitch = 4;
-    return S_OK;
-}
-
 }  // namespace
 
 IDXGIOutputDuplication* new_portal_duplication(const std::string& display, const std::string& output,
-                                               WlFailure& failure) {
+                                               const std::optional<std::string>& restore_token, WlFailure& failure) {
     std::unique_ptr<Globals> globals = Globals::open(display, failure);
     if (!globals) {
         failure.code = DXGI_ERROR_DEVICE_REMOVED;
@@ -212,9 +142,15 @@ IDXGIOutputDuplication* new_portal_duplication(const std::string& display, const
         return nullptr;
     }
     auto* duplication = new PortalDuplication(std::move(globals), state);
-    if (duplication->start(load_restore_token(output), failure)) return duplication;
+    if (duplication->start(restore_token ? *restore_token : load_restore_token(output), failure)) return duplication;
     duplication->Release();
     return nullptr;
+}
+
+std::optional<std::string> portal_restore_token(IDXGIOutputDuplication* duplication) {
+    auto* ours = dynamic_cast<PortalDuplication*>(duplication);
+    if (!ours || ours->restore_token().empty()) return std::nullopt;
+    return ours->restore_token();
 }
 
 }  // namespace vistrel::wayland

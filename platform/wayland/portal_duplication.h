@@ -2,6 +2,7 @@
 // for compositors without screencopy (GNOME, KDE) or when asked for.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/wayland/connection.h"
@@ -9,9 +10,11 @@
 namespace vistrel::wayland {
 
 // A duplication of the output named `output` on the compositor `display`, cast through
-// the portal (with the output's stored restore token, and storing the new one), or null
-// with `failure` filled.
+// the portal with `restore_token` (nullopt: the output's stored one; empty: none, so the
+// dialog shows), storing the new token; or null with `failure` filled.
 IDXGIOutputDuplication* new_portal_duplication(const std::string& display, const std::string& output,
-                                               WlFailure& failure);
+                                               const std::optional<std::string>& restore_token, WlFailure& failure);
+// The token the portal gave a duplication made above; nullopt for any other, or none.
+std::optional<std::string> portal_restore_token(IDXGIOutputDuplication* duplication);
 
 }  // namespace vistrel::wayland

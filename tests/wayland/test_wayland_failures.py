@@ -44,6 +44,8 @@ def test_backend_override(sway, monkeypatch, backend, wayland, display, message)
 def test_routes(sway, monkeypatch, tmp_path):
     monkeypatch.setenv("VISTREL_WAYLAND_ROUTE", "screencopy")
     assert _vistrel.list_outputs()[0]["name"].endswith("(wlr-screencopy)")
+    with _vistrel.Capturer(restore_token="ignored without a portal") as c:
+        assert c.token is None
     # The portal route without a session bus: said at once, and no bus is started for it.
     monkeypatch.setenv("VISTREL_WAYLAND_ROUTE", "portal")
     monkeypatch.delenv("DBUS_SESSION_BUS_ADDRESS", raising=False)

@@ -82,15 +82,33 @@ def test_refused_dialog_then_a_restore_token_skips_the_chooser(cast, tmp_path):
 
     cast.choose("HEADLESS-1")
     asked = cast.chooser_calls()
-    _vistrel.Capturer(cursor=False).close()
+    first = _vistrel.Capturer(cursor=False)
+    token = first.token
+    first.close()
     assert cast.chooser_calls() == asked + 1
-    assert [p.name for p in (tmp_path / "vistrel").iterdir()] == ["portal-HEADLESS-1.token"]
+    stored = tmp_path / "vistrel" / "portal-HEADLESS-1.token"
+    assert [p.name for p in (tmp_path / "vistrel").iterdir()] == [stored.name]
+    assert isinstance(token, str) and stored.read_text().strip() == token
     # The chooser would refuse now: only the stored token can open the second session.
     cast.choose(None)
     again = _vistrel.Capturer(cursor=False)
     assert again.screenshot().shape == (720, 1280, 4)
+    assert again.token  # the portal's newest (tokens may serve once), kept for the next run
+    assert stored.read_text().strip() == again.token
     again.close()
     assert cast.chooser_calls() == asked + 1
+
+    # The caller's own token in place of the stored one; an empty one asks the dialog.
+    stored.unlink()
+    given = _vistrel.Capturer(cursor=False, restore_token=again.token)
+    assert given.token
+    given.close()
+    assert cast.chooser_calls() == asked + 1
+    with pytest.raises(_vistrel.CaptureError, match="screen cast refused in the portal dialog"):
+        _vistrel.Capturer(restore_token="")
+    assert cast.chooser_calls() == asked + 2
+    with pytest.raises(TypeError):
+        _vistrel.Capturer(restore_token=5)
 
 
 def test_closed_capturers_leave_no_thread_or_descriptor(cast):
