@@ -51,8 +51,7 @@ HRESULT STDMETHODCALLTYPE ExchangeDuplication::AcquireNextFrame(UINT timeout_ms,
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ExchangeDuplication::GetFramePointerShape(UINT buffer_size, void* buffer,
-                                                                    UINT* required_size,
+HRESULT STDMETHODCALLTYPE ExchangeDuplication::GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
                                                                     DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) {
     if (!held_) return DXGI_ERROR_INVALID_CALL;
     *shape_info = DXGI_OUTDUPL_POINTER_SHAPE_INFO{};
