@@ -1,7 +1,8 @@
 """The Wayland module on a headless sway at 1920x1080, beside grim started per image (what
 a script without this package would do): grab(bgra) frames per second while the whole
-screen keeps changing, and the CPU a start(60) capture costs on a still screen. Prints a
-table; not part of `make test`."""
+screen keeps changing, and the CPU a start(60) capture costs on a still screen, by
+screencopy and again through the screen-cast portal (PipeWire). Prints a table; not part
+of `make test`."""
 import os
 import shutil
 import subprocess
@@ -16,6 +17,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 
 from vistrel import _vistrel  # noqa: E402
 from compositor import Sway  # noqa: E402
+from portal import Portal  # noqa: E402
 
 SECONDS = float(os.environ.get("VISTREL_BENCH_SECONDS", "5"))
 
@@ -107,16 +109,33 @@ def idle_cpu(sway):
     return share
 
 
+def portal_rates(sway):
+    """grab_rate and idle_cpu through the portal: its own bus, pipewire and backend."""
+    if not os.path.exists("/usr/libexec/xdg-desktop-portal-wlr"):
+        return None
+    portal = Portal(sway)
+    os.environ.update({"DBUS_SESSION_BUS_ADDRESS": portal.address, "VISTREL_WAYLAND_ROUTE": "portal",
+                       "XDG_STATE_HOME": portal.home})
+    try:
+        return grab_rate(sway), idle_cpu(sway)
+    finally:
+        for name in ("DBUS_SESSION_BUS_ADDRESS", "VISTREL_WAYLAND_ROUTE", "XDG_STATE_HOME"):
+            os.environ.pop(name, None)
+        portal.stop()
+
+
 def main():
     sway = Sway()
     try:
         sway.msg("output HEADLESS-1 mode 1920x1080")
         os.environ["WAYLAND_DISPLAY"] = sway.display
         os.environ.pop("VISTREL_BACKEND", None)
+        os.environ.pop("VISTREL_WAYLAND_ROUTE", None)
         grim = grim_rate(sway)
         grabs, changes = grab_rate(sway)
         scrolling = grab_rate_scrolling(sway) if shutil.which("foot") else None
         idle = idle_cpu(sway)
+        portal = portal_rates(sway)
     finally:
         sway.stop()
     print("| measure (headless sway, pixman, 1920x1080) | result |")
@@ -128,6 +147,11 @@ def main():
         print(f"| grab(bgra), a full-output terminal scrolling | {scrolling:.1f} frames/s "
               f"({scrolling / grim:.1f} x grim) |")
     print(f"| start(60) on a still screen | {idle * 100:.2f} % of a core |")
+    if portal is not None:
+        (portal_grabs, portal_changes), portal_idle = portal
+        print(f"| portal: grab(bgra), whole screen changing | {portal_grabs:.1f} frames/s "
+              f"({portal_grabs / grim:.1f} x grim), the compositor made {portal_changes:.1f} changes/s |")
+        print(f"| portal: start(60) on a still screen | {portal_idle * 100:.2f} % of a core |")
 
 
 if __name__ == "__main__":
