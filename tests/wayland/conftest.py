@@ -73,7 +73,8 @@ def portal_server(sway_server):
 def cast(sway_server, portal_server, monkeypatch, tmp_path):
     """The session's sway captured through the portal route; the portal stack is returned."""
     _cast_through(monkeypatch, tmp_path, sway_server, portal_server)
-    return portal_server
+    yield portal_server
+    portal_server.reap_closed_casts()
 
 
 @pytest.fixture

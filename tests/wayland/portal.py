@@ -158,6 +158,13 @@ class Portal:
         elif os.path.exists(self.delay):
             os.remove(self.delay)
 
+    def reap_closed_casts(self):
+        """The backend ends a closed cast only at that cast's next frame, so on a still
+        screen closed casts pile up until it serves no new one: a repaint lets it end them."""
+        for colour in ("#000000", "#102030"):
+            self.sway.msg(f"output * bg {colour} solid_color")
+            time.sleep(0.1)
+
     def kill(self, name):
         """Ends the service `name` at once, as a crash would."""
         for started, process in self.processes:

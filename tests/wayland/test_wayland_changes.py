@@ -67,7 +67,10 @@ def test_mode_change_loses_access_and_a_new_capturer_has_the_new_size(own_sway):
     again.close()
 
 
-def test_closed_capturers_leave_no_thread_or_descriptor(sway):
+@pytest.mark.parametrize("route", ["screencopy", "portal"])
+def test_closed_capturers_leave_no_thread_or_descriptor(request, route):
+    request.getfixturevalue("sway" if route == "screencopy" else "cast")
+
     def counts():
         return len(os.listdir("/proc/self/task")), len(os.listdir("/proc/self/fd"))
 
