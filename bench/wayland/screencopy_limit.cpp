@@ -65,9 +65,9 @@ wl_buffer* shm_buffer(State& s) {
     const int fd = memfd_create("screencopy-limit", MFD_CLOEXEC);
     if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) return nullptr;
     wl_shm_pool* pool = wl_shm_create_pool(s.shm, fd, static_cast<std::int32_t>(size));
-    wl_buffer* buffer = wl_shm_pool_create_buffer(pool, 0, static_cast<std::int32_t>(s.width),
-                                                  static_cast<std::int32_t>(s.height),
-                                                  static_cast<std::int32_t>(s.stride), s.format);
+    wl_buffer* buffer =
+        wl_shm_pool_create_buffer(pool, 0, static_cast<std::int32_t>(s.width), static_cast<std::int32_t>(s.height),
+                                  static_cast<std::int32_t>(s.stride), s.format);
     wl_shm_pool_destroy(pool);
     close(fd);
     return buffer;

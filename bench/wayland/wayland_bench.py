@@ -2,8 +2,8 @@
 a script without this package would do) and beside a bare screencopy client that does
 nothing with its frames (the compositor's own rate, the limit): grab(bgra) frames per
 second while the whole screen keeps changing, the time from a change to the grab that
-shows it, and the CPU a start(60) capture costs on a still screen. Prints a table; not
-part of `make test`."""
+shows it, and the CPU a start(60) capture costs on a still screen, by screencopy and again
+through the screen-cast portal (PipeWire). Prints a table; not part of `make test`."""
 import os
 import shutil
 import subprocess
@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wayland"))
 
 from vistrel import _vistrel  # noqa: E402
 from compositor import Sway  # noqa: E402
+from portal import Portal  # noqa: E402
 
 SECONDS = float(os.environ.get("VISTREL_BENCH_SECONDS", "5"))
 LIMIT_CLIENT = os.environ.get("VISTREL_SCREENCOPY_LIMIT", os.path.join(ROOT, "build-product", "screencopy_limit"))
@@ -153,12 +154,29 @@ def idle_cpu(sway):
     return share
 
 
+def portal_rates(sway):
+    """grab_rate and idle_cpu through the portal: its own bus, pipewire and backend."""
+    if not os.path.exists("/usr/libexec/xdg-desktop-portal-wlr"):
+        return None
+    portal = Portal(sway)
+    os.environ.update({"DBUS_SESSION_BUS_ADDRESS": portal.address, "VISTREL_WAYLAND_ROUTE": "portal",
+                       "XDG_STATE_HOME": portal.home})
+    try:
+        latency = change_latency(sway) if shutil.which("foot") else (float("nan"),) * 2 + (0,)
+        return grab_rate(sway), idle_cpu(sway), latency
+    finally:
+        for name in ("DBUS_SESSION_BUS_ADDRESS", "VISTREL_WAYLAND_ROUTE", "XDG_STATE_HOME"):
+            os.environ.pop(name, None)
+        portal.stop()
+
+
 def main():
     sway = Sway()
     try:
         sway.msg("output HEADLESS-1 mode 1920x1080")
         os.environ["WAYLAND_DISPLAY"] = sway.display
         os.environ.pop("VISTREL_BACKEND", None)
+        os.environ.pop("VISTREL_WAYLAND_ROUTE", None)
         grim = grim_rate(sway)
         limit = while_recolouring(sway, lambda: limit_rate(sway, "damage"))
         grabs = grab_rate(sway)
@@ -166,6 +184,7 @@ def main():
         scrolling = grab_rate_scrolling(sway) if shutil.which("foot") else None
         p50, p99, samples = change_latency(sway) if shutil.which("foot") else (float("nan"),) * 2 + (0,)
         idle = idle_cpu(sway)
+        portal = portal_rates(sway)
     finally:
         sway.stop()
     print("| measure (headless sway, pixman, 1920x1080) | result |")
@@ -181,6 +200,14 @@ def main():
               f"({scrolling / grim:.1f} x grim) |")
     print(f"| a character typed into a terminal to grab() ({samples} samples) | p50 {p50:.1f} ms, p99 {p99:.1f} ms |")
     print(f"| start(60) on a still screen | {idle * 100:.2f} % of a core (target 1: {verdict(idle < 0.01)}) |")
+    if portal is not None:
+        portal_grabs, portal_idle, (portal_p50, portal_p99, portal_samples) = portal
+        print(f"| portal: grab(bgra), whole screen changing | {portal_grabs:.1f} frames/s "
+              f"({portal_grabs / grim:.1f} x grim) |")
+        print(f"| portal: a character typed into a terminal to grab() ({portal_samples} samples) | "
+              f"p50 {portal_p50:.1f} ms, p99 {portal_p99:.1f} ms |")
+        print(f"| portal: start(60) on a still screen | {portal_idle * 100:.2f} % of a core "
+              f"(target 1: {verdict(portal_idle < 0.01)}) |")
     if grabs / grim < 10:
         print("\n10 x grim would need more frames than the compositor paints: it repaints at "
               f"{repaints:.0f} Hz, and grim as a process per image already reaches {grim:.0f} a second.")

@@ -12,6 +12,7 @@
 #include "platform/posix/wide_field.h"
 #include "platform/wayland/duplication.h"
 #include "platform/wayland/globals.h"
+#include "platform/wayland/portal_duplication.h"
 #include "platform/wayland/provider.h"
 #include "platform/wayland/rotation.h"
 
@@ -27,9 +28,14 @@ struct OutputInfo {
     DXGI_MODE_ROTATION rotation = DXGI_MODE_ROTATION_IDENTITY;
 };
 
+enum class Route { kAuto, kScreencopy, kPortal };
+
 struct CompositorSnapshot {
     std::string display;
     bool screencopy = false;
+    Route route = Route::kAuto;
+    // The portal where asked for, and where the compositor offers no screencopy.
+    bool portal() const { return route == Route::kPortal || (route == Route::kAuto && !screencopy); }
     std::vector<OutputInfo> outputs;
 };
 
@@ -52,13 +58,18 @@ public:
         *duplication = nullptr;
         if (!device) return E_INVALIDARG;
         WlFailure failure;
-        *duplication = new_duplication(snapshot_->display, output_.name, failure);
+        *duplication = snapshot_->portal()
+                           ? new_portal_duplication(snapshot_->display, output_.name, restore_token_, failure)
+                           : new_duplication(snapshot_->display, output_.name, failure);
         return *duplication ? S_OK : posix::fail_with(failure.code, failure.text);
     }
+
+    void set_restore_token(const std::optional<std::string>& token) { restore_token_ = token; }
 
 private:
     std::shared_ptr<const CompositorSnapshot> snapshot_;
     OutputInfo output_;
+    std::optional<std::string> restore_token_;  // nullopt: the output's stored one
 };
 
 class Adapter final : public posix::ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
@@ -75,7 +86,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetDesc1(DXGI_ADAPTER_DESC1* desc) override {
         *desc = DXGI_ADAPTER_DESC1{};
         copy_wide(desc->Description, "Wayland compositor " + snapshot_->display +
-                                         (snapshot_->screencopy ? " (wlr-screencopy)" : " (no screencopy)"));
+                                         (snapshot_->portal() ? " (screen-cast portal)" : " (wlr-screencopy)"));
         // A LUID of the provider's own: "WL" in the high bytes.
         desc->AdapterLuid = {0x574C0000u, 0};
         return S_OK;
@@ -100,21 +111,33 @@ private:
     std::shared_ptr<const CompositorSnapshot> snapshot_;
 };
 
-// Only the screencopy route exists so far; the portal is named so a caller who asks for
-// it learns that, instead of silently getting the other.
-bool route_available(std::string& why) {
+// The route VISTREL_WAYLAND_ROUTE asks for; false with `why` filled for an unknown one.
+bool chosen_route(Route& chosen, std::string& why) {
     const char* route = std::getenv("VISTREL_WAYLAND_ROUTE");
-    if (!route || !*route || std::strcmp(route, "screencopy") == 0) return true;
-    if (std::strcmp(route, "portal") == 0)
-        why = "VISTREL_WAYLAND_ROUTE=portal: the xdg-desktop-portal route is not available yet (use screencopy)";
-    else
+    chosen = Route::kAuto;
+    if (!route || !*route) return true;
+    if (std::strcmp(route, "screencopy") == 0)
+        chosen = Route::kScreencopy;
+    else if (std::strcmp(route, "portal") == 0)
+        chosen = Route::kPortal;
+    else {
         why = std::string("VISTREL_WAYLAND_ROUTE must be screencopy or portal, not '") + route + "'";
-    return false;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 bool is_wayland_adapter(IDXGIAdapter* adapter) { return dynamic_cast<Adapter*>(adapter) != nullptr; }
+
+void set_restore_token(IDXGIOutput1* output, const std::optional<std::string>& token) {
+    if (auto* ours = dynamic_cast<Output*>(output)) ours->set_restore_token(token);
+}
+
+std::optional<std::string> restore_token_of(IDXGIOutputDuplication* duplication) {
+    return portal_restore_token(duplication);
+}
 
 HRESULT create_device(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driver_type, const D3D_FEATURE_LEVEL* feature_levels,
                       UINT feature_level_count, UINT sdk_version, ID3D11Device** device,
@@ -129,13 +152,15 @@ HRESULT create_device(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driver_type, const 
 HRESULT create_factory(REFIID riid, void** out) {
     *out = nullptr;
     std::string why;
-    if (!route_available(why)) return posix::fail_with(DXGI_ERROR_UNSUPPORTED, why);
+    Route route = Route::kAuto;
+    if (!chosen_route(route, why)) return posix::fail_with(DXGI_ERROR_UNSUPPORTED, why);
     WlFailure failure;
     std::unique_ptr<Globals> globals = Globals::open(display_name(), failure);
     if (!globals) return posix::fail_with(failure.code, failure.text);
     auto snapshot = std::make_shared<CompositorSnapshot>();
     snapshot->display = globals->connection().name();
     snapshot->screencopy = static_cast<bool>(globals->screencopy());
+    snapshot->route = route;
     for (const auto& output : globals->outputs())
         if (!output->removed && output->width != 0) {
             OutputInfo info{output->name, output->x, output->y, 0, 0, rotation_of(output->transform)};

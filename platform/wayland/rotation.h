@@ -14,10 +14,14 @@ namespace vistrel::wayland {
 // their turn alone.
 inline DXGI_MODE_ROTATION rotation_of(std::int32_t transform) {
     switch (transform & 3) {
-        case 1: return DXGI_MODE_ROTATION_ROTATE90;
-        case 2: return DXGI_MODE_ROTATION_ROTATE180;
-        case 3: return DXGI_MODE_ROTATION_ROTATE270;
-        default: return DXGI_MODE_ROTATION_IDENTITY;
+        case 1:
+            return DXGI_MODE_ROTATION_ROTATE90;
+        case 2:
+            return DXGI_MODE_ROTATION_ROTATE180;
+        case 3:
+            return DXGI_MODE_ROTATION_ROTATE270;
+        default:
+            return DXGI_MODE_ROTATION_IDENTITY;
     }
 }
 
