@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "platform/os.h"
+#include "platform/pixel_path.h"
 #include "platform/posix/com_object.h"
 #include "platform/posix/error_info.h"
 #include "platform/posix/texture.h"
@@ -71,6 +72,11 @@ public:
     ~Duplication() override;
 
     bool start(WlFailure& failure);
+
+    // Screencopy always copies into a wl_shm buffer both sides map.
+    HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
+        return answer_pixel_path(name, "wl-shm", data_size, data);
+    }
 
     void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override {
         *desc = DXGI_OUTDUPL_DESC{};

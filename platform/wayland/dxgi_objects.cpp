@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/pixel_path.h"
 #include "platform/posix/com_object.h"
 #include "platform/posix/error_info.h"
 #include "platform/posix/texture.h"
@@ -52,6 +53,11 @@ public:
         WlFailure failure;
         *duplication = new_duplication(snapshot_->display, output_.name, failure);
         return *duplication ? S_OK : posix::fail_with(failure.code, failure.text);
+    }
+
+    // Screencopy always copies into a wl_shm buffer both sides map.
+    HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
+        return answer_pixel_path(name, "wl-shm", data_size, data);
     }
 
 private:

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/pixel_path.h"
 #include "platform/posix/com_object.h"
 #include "platform/x11/cursor_shape.h"
 #include "platform/x11/error_info.h"
@@ -60,7 +61,8 @@ public:
     Duplication(std::shared_ptr<Connection> connection, std::uint32_t screen_index, MonitorInfo monitor)
         : connection_(std::move(connection)), screen_index_(screen_index), monitor_(std::move(monitor)) {}
 
-    // Connects the events this duplication waits on. False with `failure` filled.
+    // Connects the events this duplication waits on and sets up its image. False with
+    // `failure` filled.
     bool start(XFailure& failure);
 
     void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override {
@@ -79,6 +81,9 @@ public:
                                                IDXGIResource** resource) override;
     HRESULT STDMETHODCALLTYPE GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
                                                    DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) override;
+    HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
+        return answer_pixel_path(name, image_ ? image_->pixel_path() : nullptr, data_size, data);
+    }
     HRESULT STDMETHODCALLTYPE ReleaseFrame() override {
         if (!held_) return DXGI_ERROR_INVALID_CALL;
         held_ = false;
@@ -86,19 +91,36 @@ public:
     }
 
 private:
-    const XcbApi& x() const { return connection_->api(); }
-    xcb_connection_t* c() const { return connection_->get(); }
+    // The loaded libxcb functions, and the connection they are asked over.
+    const XcbApi& xcb() const { return connection_->api(); }
+    xcb_connection_t* server() const { return connection_->get(); }
     HRESULT connection_lost() { return fail_with(DXGI_ERROR_DEVICE_REMOVED, lost_connection_text(*connection_)); }
 
     // A fork's child must not ask over its parent's socket (it would take the parent's
     // replies): it starts again over a connection of its own. False, and lost, when it cannot.
     bool reconnect();
-    // Every event the server sent before now, and the pointer as it is now: one round trip.
+    // The steps of start(): the screen and its pixel format, the extensions' versions,
+    // the events selected.
+    bool read_screen(XFailure& failure);
+    bool use_extensions(XFailure& failure);
+    void select_events();
+
+    // The steps of AcquireNextFrame: wait for something new, read the changed rows, say
+    // what the frame carries. The first two answer S_OK to go on, else what to return.
+    HRESULT wait_for_change(UINT timeout_ms);
+    HRESULT read_image(const ReplyDeadline& replies);
+    void describe_frame(DXGI_OUTDUPL_FRAME_INFO& info, bool new_image, bool shape_fetched) const;
+
+    // Every event the server sent before now, and the pointer as it is now, at the start
+    // of an acquisition.
     void catch_up();
+    // After a slice of waiting: the events that came, and the pointer once a slice old.
+    void look_again();
     void drain_events();
     void check_layout();
-    // Takes in a QueryPointer reply; notes a move that concerns this monitor.
-    void apply_pointer(xcb_query_pointer_cookie_t cookie);
+    // One round trip: the pointer's position (noting a move that concerns this monitor),
+    // and every event sent before the reply queued behind it.
+    void ask_pointer();
     // Within the screen as last seen: a stale rectangle means the layout moved.
     bool monitor_on_screen() const;
     bool fetch_shape();
@@ -123,10 +145,24 @@ private:
     std::int32_t pointer_x_ = 0, pointer_y_ = 0;
     bool pointer_on_screen_ = false;
     bool pointer_changed_ = false;
+    std::chrono::steady_clock::time_point pointer_asked_{};  // the epoch: never
     PointerShape shape_;
 };
 
 bool Duplication::start(XFailure& failure) {
+    if (!read_screen(failure) || !use_extensions(failure)) return false;
+    select_events();
+    image_ = MonitorImage::create(connection_, root_, monitor_, failure);
+    if (!image_) return false;
+    xcb().xcb_flush(server());
+    if (connection_->broken()) {
+        failure = {DXGI_ERROR_DEVICE_REMOVED, lost_connection_text(*connection_)};
+        return false;
+    }
+    return true;
+}
+
+bool Duplication::read_screen(XFailure& failure) {
     const xcb_screen_t* screen = connection_->screen(screen_index_);
     if (!screen) {
         failure = {DXGI_ERROR_NOT_FOUND, "X screen " + std::to_string(screen_index_) + " is gone"};
@@ -140,45 +176,45 @@ bool Duplication::start(XFailure& failure) {
         failure = {DXGI_ERROR_UNSUPPORTED, "X display '" + connection_->display() + "': " + why};
         return false;
     }
-    if (!extension_present(*connection_, x().damage_id, &damage_event_) ||
-        !extension_present(*connection_, x().xfixes_id, &xfixes_event_)) {
+    return true;
+}
+
+bool Duplication::use_extensions(XFailure& failure) {
+    if (!extension_present(*connection_, xcb().damage_id, &damage_event_) ||
+        !extension_present(*connection_, xcb().xfixes_id, &xfixes_event_)) {
         failure = {DXGI_ERROR_UNSUPPORTED,
                    "X display '" + connection_->display() + "' lacks the DAMAGE or XFIXES extension"};
         return false;
     }
     // Both extensions refuse requests from a client that has not said which version it speaks.
     Reply<xcb_xfixes_query_version_reply_t> xfixes(
-        x().xcb_xfixes_query_version_reply(c(), x().xcb_xfixes_query_version(c(), 4, 0), nullptr));
+        xcb().xcb_xfixes_query_version_reply(server(), xcb().xcb_xfixes_query_version(server(), 4, 0), nullptr));
     Reply<xcb_damage_query_version_reply_t> damage(
-        x().xcb_damage_query_version_reply(c(), x().xcb_damage_query_version(c(), 1, 1), nullptr));
+        xcb().xcb_damage_query_version_reply(server(), xcb().xcb_damage_query_version(server(), 1, 1), nullptr));
     if (!xfixes || !damage) {
         failure = {DXGI_ERROR_UNSUPPORTED, "X display '" + connection_->display() + "': DAMAGE or XFIXES unusable"};
         return false;
     }
+    return true;
+}
+
+void Duplication::select_events() {
     // Delta rectangles: one event per newly damaged area, so a change can be told to lie
     // inside or outside this monitor without a round trip.
-    damage_ = x().xcb_generate_id(c());
-    x().xcb_damage_create(c(), damage_, root_, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES);
-    x().xcb_xfixes_select_cursor_input(c(), root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    damage_ = xcb().xcb_generate_id(server());
+    xcb().xcb_damage_create(server(), damage_, root_, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES);
+    xcb().xcb_xfixes_select_cursor_input(server(), root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
     // Monitors set or removed by hand raise no RandR event, only a ConfigureNotify of the root.
     const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    x().xcb_change_window_attributes(c(), root_, XCB_CW_EVENT_MASK, &structure);
-    has_randr_ = extension_present(*connection_, x().randr_id, &randr_event_);
+    xcb().xcb_change_window_attributes(server(), root_, XCB_CW_EVENT_MASK, &structure);
+    has_randr_ = extension_present(*connection_, xcb().randr_id, &randr_event_);
     if (has_randr_) {
         Reply<xcb_randr_query_version_reply_t> v(
-            x().xcb_randr_query_version_reply(c(), x().xcb_randr_query_version(c(), 1, 5), nullptr));
-        x().xcb_randr_select_input(c(), root_,
-                                   XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
-                                       XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+            xcb().xcb_randr_query_version_reply(server(), xcb().xcb_randr_query_version(server(), 1, 5), nullptr));
+        xcb().xcb_randr_select_input(server(), root_,
+                                     XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                         XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
     }
-    image_ = MonitorImage::create(connection_, root_, monitor_, failure);
-    if (!image_) return false;
-    x().xcb_flush(c());
-    if (connection_->broken()) {
-        failure = {DXGI_ERROR_DEVICE_REMOVED, lost_connection_text(*connection_)};
-        return false;
-    }
-    return true;
 }
 
 bool Duplication::reconnect() {
@@ -191,21 +227,28 @@ bool Duplication::reconnect() {
     connection_ = std::move(fresh);
     has_randr_ = false;
     first_ = true;
+    pointer_asked_ = {};
     lost_ = !start(failure) || replies.ran_out();
     return !lost_;
 }
 
 void Duplication::catch_up() {
-    // The reply comes after every event generated before the server took the request, and
-    // libxcb queues those while it waits: a change made before this acquisition began is
-    // then known, however many events of busy clients are still on their way.
-    apply_pointer(x().xcb_query_pointer(c(), root_));
+    // A pointer query's reply comes after every event generated before the server took the
+    // request, and libxcb queues those while it waits: a change made before this
+    // acquisition began is then known, however many events of busy clients are still on
+    // their way. Asked once per acquisition, not once per slice of its wait: an idle
+    // capture thread makes one round trip per period.
+    ask_pointer();
+}
+
+void Duplication::look_again() {
     drain_events();
+    if (std::chrono::steady_clock::now() - pointer_asked_ >= kPointerSlice) ask_pointer();
 }
 
 void Duplication::drain_events() {
-    const StallWatch watch(x().xcb_get_file_descriptor(c()), current_reply_deadline());
-    while (Reply<xcb_generic_event_t> event{x().xcb_poll_for_event(c())}) {
+    const StallWatch watch(xcb().xcb_get_file_descriptor(server()), current_reply_deadline());
+    while (Reply<xcb_generic_event_t> event{xcb().xcb_poll_for_event(server())}) {
         const std::uint8_t type = event->response_type & 0x7F;
         if (type == 0) continue;  // an error of a request sent unchecked: its effect shows elsewhere
         if (type == damage_event_ + XCB_DAMAGE_NOTIFY) {
@@ -235,7 +278,7 @@ void Duplication::check_layout() {
     const ReplyDeadline replies(kReplyFloor);
     layout_changed_ = false;
     Reply<xcb_get_geometry_reply_t> geometry(
-        x().xcb_get_geometry_reply(c(), x().xcb_get_geometry(c(), root_), nullptr));
+        xcb().xcb_get_geometry_reply(server(), xcb().xcb_get_geometry(server(), root_), nullptr));
     if (!geometry) return;
     const std::vector<MonitorInfo> monitors =
         query_monitors(*connection_, *connection_->screen(screen_index_), geometry->width, geometry->height);
@@ -251,8 +294,11 @@ void Duplication::check_layout() {
     if (!found) lost_ = true;
 }
 
-void Duplication::apply_pointer(xcb_query_pointer_cookie_t cookie) {
-    Reply<xcb_query_pointer_reply_t> p(x().xcb_query_pointer_reply(c(), cookie, nullptr));
+void Duplication::ask_pointer() {
+    pointer_asked_ = std::chrono::steady_clock::now();
+    Reply<xcb_query_pointer_reply_t> p(
+        xcb().xcb_query_pointer_reply(server(), xcb().xcb_query_pointer(server(), root_), nullptr));
+    drain_events();
     if (!p) return;
     auto over = [this](std::int32_t px, std::int32_t py, bool on_screen) {
         return on_screen && px >= monitor_.x && py >= monitor_.y && px < monitor_.x + std::int64_t{monitor_.width} &&
@@ -275,10 +321,10 @@ bool Duplication::monitor_on_screen() const {
 bool Duplication::fetch_shape() {
     shape_changed_ = false;
     Reply<xcb_xfixes_get_cursor_image_reply_t> reply(
-        x().xcb_xfixes_get_cursor_image_reply(c(), x().xcb_xfixes_get_cursor_image(c()), nullptr));
+        xcb().xcb_xfixes_get_cursor_image_reply(server(), xcb().xcb_xfixes_get_cursor_image(server()), nullptr));
     if (!reply) return false;
     const std::size_t pixels = std::size_t{reply->width} * reply->height;
-    const std::uint32_t* argb = x().xcb_xfixes_get_cursor_image_cursor_image(reply.get());
+    const std::uint32_t* argb = xcb().xcb_xfixes_get_cursor_image_cursor_image(reply.get());
     shape_.bgra = straight_alpha_bgra({argb, pixels});
     shape_.width = reply->width;
     shape_.height = reply->height;
@@ -297,72 +343,84 @@ HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OU
     // A stopped server keeps nobody waiting past the call's time-out.
     const ReplyDeadline replies(std::max(std::chrono::milliseconds(timeout_ms), kReplyFloor));
     if (held_) return DXGI_ERROR_INVALID_CALL;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        catch_up();
-        if (connection_->broken()) return connection_lost();
-        if (layout_changed_) check_layout();
-        if (lost_) return DXGI_ERROR_ACCESS_LOST;
-        if (first_ || damaged_ || shape_changed_ || pointer_changed_) break;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now() + std::chrono::microseconds(999));
-        if (left.count() <= 0) return DXGI_ERROR_WAIT_TIMEOUT;
-        x().xcb_flush(c());
-        pollfd descriptor{x().xcb_get_file_descriptor(c()), POLLIN, 0};
-        const int slice = static_cast<int>(std::min(left, kPointerSlice).count());
-        if (poll(&descriptor, 1, slice) < 0 && errno != EINTR) return connection_lost();
-    }
+    if (const HRESULT hr = wait_for_change(timeout_ms); hr != S_OK) return hr;
 
     const bool new_image = first_ || damaged_;
     const bool new_shape = first_ || shape_changed_;
-    if (new_image) {
-        // Never ask for pixels outside the screen: the server would only answer with an error.
-        if (!monitor_on_screen()) {
-            lost_ = true;
-            return DXGI_ERROR_ACCESS_LOST;
-        }
-        // Subtracted before the image is read: a change made meanwhile damages anew and
-        // wakes the next acquisition instead of being lost.
-        x().xcb_damage_subtract(c(), damage_, XCB_NONE, XCB_NONE);
-        const bool fetched = image_->read_changed_rows();
-        if (connection_->broken()) return connection_lost();
-        if (replies.ran_out()) {
-            image_->mark_all_changed();  // the damage is gone: read everything next time
-            return DXGI_ERROR_WAIT_TIMEOUT;
-        }
-        if (!fetched) {
-            // Refused with a valid rectangle: the screen changed under the request.
-            lost_ = true;
-            return DXGI_ERROR_ACCESS_LOST;
-        }
-    }
+    if (new_image)
+        if (const HRESULT hr = read_image(replies); hr != S_OK) return hr;
     const bool shape_fetched = new_shape && fetch_shape();
     if (connection_->broken()) return connection_lost();
     if (replies.ran_out()) {
         shape_changed_ = shape_changed_ || new_shape;
         return DXGI_ERROR_WAIT_TIMEOUT;  // the image read is kept; the next call completes the frame
     }
-
-    const LONGLONG now = ticks_now();
-    // X draws the pointer over the desktop, never into it: a frame where only the pointer
-    // moved carries its position and no present time, and the core redraws the pointer
-    // over the image it already has.
-    info->LastPresentTime.QuadPart = new_image ? now : 0;
-    info->AccumulatedFrames = new_image ? std::max<UINT>(accumulated_, 1) : 0;
-    info->LastMouseUpdateTime.QuadPart = now;
-    info->PointerPosition.Position = {pointer_x_ - shape_.hotspot_x - monitor_.x,
-                                      pointer_y_ - shape_.hotspot_y - monitor_.y};
-    info->PointerPosition.Visible = pointer_on_screen_ && pointer_x_ >= monitor_.x && pointer_y_ >= monitor_.y &&
-                                            pointer_x_ < monitor_.x + std::int64_t{monitor_.width} &&
-                                            pointer_y_ < monitor_.y + std::int64_t{monitor_.height}
-                                        ? TRUE
-                                        : FALSE;
-    info->PointerShapeBufferSize = shape_fetched ? static_cast<UINT>(shape_.bgra.size()) : 0;
+    describe_frame(*info, new_image, shape_fetched);
     first_ = damaged_ = pointer_changed_ = false;
     accumulated_ = 0;
     held_ = true;
     *resource = new_desktop_resource(image_->surface());
     return S_OK;
+}
+
+HRESULT Duplication::wait_for_change(UINT timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    catch_up();
+    for (;;) {
+        if (connection_->broken()) return connection_lost();
+        if (layout_changed_) check_layout();
+        if (lost_) return DXGI_ERROR_ACCESS_LOST;
+        if (first_ || damaged_ || shape_changed_ || pointer_changed_) return S_OK;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now() + std::chrono::microseconds(999));
+        if (left.count() <= 0) return DXGI_ERROR_WAIT_TIMEOUT;
+        xcb().xcb_flush(server());
+        pollfd descriptor{xcb().xcb_get_file_descriptor(server()), POLLIN, 0};
+        const int slice = static_cast<int>(std::min(left, kPointerSlice).count());
+        if (poll(&descriptor, 1, slice) < 0 && errno != EINTR) return connection_lost();
+        look_again();
+    }
+}
+
+HRESULT Duplication::read_image(const ReplyDeadline& replies) {
+    // Never ask for pixels outside the screen: the server would only answer with an error.
+    if (!monitor_on_screen()) {
+        lost_ = true;
+        return DXGI_ERROR_ACCESS_LOST;
+    }
+    // Subtracted before the image is read: a change made meanwhile damages anew and
+    // wakes the next acquisition instead of being lost.
+    xcb().xcb_damage_subtract(server(), damage_, XCB_NONE, XCB_NONE);
+    const bool fetched = image_->read_changed_rows();
+    if (connection_->broken()) return connection_lost();
+    if (replies.ran_out()) {
+        image_->mark_all_changed();  // the damage is gone: read everything next time
+        return DXGI_ERROR_WAIT_TIMEOUT;
+    }
+    if (!fetched) {
+        // Refused with a valid rectangle: the screen changed under the request.
+        lost_ = true;
+        return DXGI_ERROR_ACCESS_LOST;
+    }
+    return S_OK;
+}
+
+void Duplication::describe_frame(DXGI_OUTDUPL_FRAME_INFO& info, bool new_image, bool shape_fetched) const {
+    const LONGLONG now = ticks_now();
+    // X draws the pointer over the desktop, never into it: a frame where only the pointer
+    // moved carries its position and no present time, and the core redraws the pointer
+    // over the image it already has.
+    info.LastPresentTime.QuadPart = new_image ? now : 0;
+    info.AccumulatedFrames = new_image ? std::max<UINT>(accumulated_, 1) : 0;
+    info.LastMouseUpdateTime.QuadPart = now;
+    info.PointerPosition.Position = {pointer_x_ - shape_.hotspot_x - monitor_.x,
+                                     pointer_y_ - shape_.hotspot_y - monitor_.y};
+    info.PointerPosition.Visible = pointer_on_screen_ && pointer_x_ >= monitor_.x && pointer_y_ >= monitor_.y &&
+                                           pointer_x_ < monitor_.x + std::int64_t{monitor_.width} &&
+                                           pointer_y_ < monitor_.y + std::int64_t{monitor_.height}
+                                       ? TRUE
+                                       : FALSE;
+    info.PointerShapeBufferSize = shape_fetched ? static_cast<UINT>(shape_.bgra.size()) : 0;
 }
 
 HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,

@@ -34,6 +34,7 @@ class _OutputDescription(TypedDict):
     rotation: int
     is_primary: bool
     provider: str
+    pixel_path: str
 
 __version__: str
 __all__ = [
@@ -127,6 +128,12 @@ class Capturer:
     @property
     def is_capturing(self) -> bool:
         """True while a background capture or a ``frames()`` iterator runs."""
+    @property
+    def pixel_path(self) -> Optional[str]:
+        """How frames reach the process: ``"mit-shm"`` (the X server writes into shared
+        memory) or ``"get-image"`` (replies over the socket, where MIT-SHM is missing or
+        refused) on X11, ``"wl-shm"`` on Wayland, ``"staging-texture"`` on Windows. None
+        while a capture thread holds the session. ``RuntimeError`` once closed."""
     def grab(
         self, timeout_ms: int = 1000, fmt: str = "bgra", region: Optional[_Region] = None
     ) -> Optional[NDArray[np.uint8]]:
@@ -245,7 +252,8 @@ def list_outputs() -> List[_OutputDescription]:
     flag (True for every output that is part of the desktop), not the main monitor, and
     ``provider``: who serves the outputs ("windows", "x11" or "wayland"; on Linux the
     Wayland compositor named by ``WAYLAND_DISPLAY`` is preferred over ``DISPLAY``, and
-    ``VISTREL_BACKEND=x11|wayland`` decides instead)."""
+    ``VISTREL_BACKEND=x11|wayland`` decides instead), and ``pixel_path``: how a capture of
+    the output would read its pixels (as ``Capturer.pixel_path``)."""
 
 def device_info() -> str:
     """One line per adapter: index, name, vendor and device ids, dedicated video memory."""
