@@ -14,8 +14,7 @@ namespace vistrel::x11 {
 // (x, y); null when MIT-SHM is missing, refused or names other memory (another IPC
 // namespace, a remote display), where GetImage replies have to carry the pixels.
 std::shared_ptr<ShmSurface> writable_segment(const std::shared_ptr<Connection>& connection, xcb_window_t root,
-                                             std::int16_t x, std::int16_t y, std::uint32_t width,
-                                             std::uint32_t height);
+                                             std::int16_t x, std::int16_t y, std::uint32_t width, std::uint32_t height);
 
 // The names of the two ways pixels are read, as kPixelPathData gives them.
 inline constexpr const char* kShmPath = "mit-shm";

@@ -1,7 +1,8 @@
 """Types of the extension module ``vistrel._vistrel``.
 
 Frames are NumPy ``uint8`` arrays of shape ``(height, width, channels)``, C-contiguous,
-owned by the caller. Channels by ``fmt``: ``"bgra"`` 4 (the duplication's own bytes; the
+writable, owned by the caller (on X11 a ``bgra`` grab's memory is a shared-memory
+segment the server wrote into, freed when the array and its views are gone). Channels by ``fmt``: ``"bgra"`` 4 (the duplication's own bytes; the
 fourth byte is what the desktop holds, usually 255), ``"bgr"`` 3, ``"rgba"`` 4, ``"rgb"``
 3, ``"gray"`` (or ``"grey"``) 1, the luma of the colour. ``fmt`` ignores letter case.
 
