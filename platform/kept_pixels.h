@@ -6,6 +6,13 @@
 
 #include "platform/dxgi.h"
 
+// Windows' own IUnknown has a public non-virtual destructor, which GCC warns of in every
+// interface derived from it; COM objects are released, never deleted through one.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
 // Packed BGRA rows (width x 4 bytes apart, opaque) that belong to whoever holds the
 // reference; the last Release may come from any thread.
 struct IKeptPixels : IUnknown {
@@ -32,3 +39,7 @@ struct IKeepablePixels : IUnknown {
 protected:
     ~IKeepablePixels() = default;
 };
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
