@@ -137,9 +137,11 @@ private:
     // Every event the server sent before now, and the pointer as it is now, at the start
     // of an acquisition.
     void catch_up();
-    // After a slice of waiting: the events that came, and the pointer once a slice old.
-    void look_again();
-    void drain_events();
+    // After a slice of waiting: the events that came (if the socket is `readable`), and
+    // the pointer once a slice old.
+    void look_again(bool readable);
+    // Handles the events received; with `queued_only`, only those libxcb has read already.
+    void drain_events(bool queued_only = false);
     void check_layout();
     // One round trip: the pointer's position (noting a move that concerns this monitor),
     // and every event sent before the reply queued behind it.
@@ -272,14 +274,17 @@ void Duplication::catch_up() {
     ask_pointer();
 }
 
-void Duplication::look_again() {
-    drain_events();
+void Duplication::look_again(bool readable) {
+    if (readable) drain_events();  // else there is nothing to read: spares an idle thread a system call
     if (std::chrono::steady_clock::now() - pointer_asked_ >= kPointerSlice) ask_pointer();
 }
 
-void Duplication::drain_events() {
+void Duplication::drain_events(bool queued_only) {
     const StallWatch watch(xcb().xcb_get_file_descriptor(server()), current_reply_deadline());
-    while (Reply<xcb_generic_event_t> event{xcb().xcb_poll_for_event(server())}) {
+    auto next = [&] {
+        return queued_only ? xcb().xcb_poll_for_queued_event(server()) : xcb().xcb_poll_for_event(server());
+    };
+    while (Reply<xcb_generic_event_t> event{next()}) {
         const std::uint8_t type = event->response_type & 0x7F;
         if (type == 0) continue;  // an error of a request sent unchecked: its effect shows elsewhere
         if (type == damage_event_ + XCB_DAMAGE_NOTIFY) {
@@ -330,7 +335,8 @@ void Duplication::ask_pointer() {
     pointer_asked_ = std::chrono::steady_clock::now();
     Reply<xcb_query_pointer_reply_t> p(
         xcb().xcb_query_pointer_reply(server(), xcb().xcb_query_pointer(server(), root_), nullptr));
-    drain_events();
+    // Every event sent before the reply was read with it.
+    drain_events(/*queued_only=*/true);
     if (!p) return;
     auto over = [this](std::int32_t px, std::int32_t py, bool on_screen) {
         return on_screen && px >= monitor_.x && py >= monitor_.y && px < monitor_.x + std::int64_t{monitor_.width} &&
@@ -412,8 +418,9 @@ HRESULT Duplication::wait_for_change(UINT timeout_ms) {
         xcb().xcb_flush(server());
         pollfd descriptor{xcb().xcb_get_file_descriptor(server()), POLLIN, 0};
         const int slice = static_cast<int>(std::min(left, kPointerSlice).count());
-        if (poll(&descriptor, 1, slice) < 0 && errno != EINTR) return connection_lost();
-        look_again();
+        const int ready = poll(&descriptor, 1, slice);
+        if (ready < 0 && errno != EINTR) return connection_lost();
+        look_again(ready > 0);
     }
 }
 
