@@ -5,6 +5,7 @@
 
 #include "duplication/dpi_awareness.h"
 #include "duplication/failed_call.h"
+#include "duplication/pixel_path.h"
 #include "platform/os.h"
 #include "platform/utf16.h"
 
@@ -42,6 +43,7 @@ Result<std::vector<AdapterEntry>> walk_adapters(WalkOptions options) {
             DXGI_OUTPUT_DESC& desc = entry.outputs.emplace_back();
             hr = output->GetDesc(&desc);
             if (FAILED(hr)) return failed_call(hr);
+            if (options.read_pixel_paths) entry.pixel_paths.push_back(pixel_path_of(output.get()));
         }
     }
     return adapters;

@@ -14,11 +14,14 @@ namespace vistrel {
 struct AdapterEntry {
     DXGI_ADAPTER_DESC1 desc{};  // zero-filled when the walk does not read it
     std::vector<DXGI_OUTPUT_DESC> outputs;
+    std::vector<std::string> pixel_paths;  // one per output, when the walk reads them
 };
 
 struct WalkOptions {
     bool read_adapter_descriptions = true;
     bool walk_outputs = true;
+    // How each output's pixels would be read: a provider may have to ask its display.
+    bool read_pixel_paths = false;
 };
 
 // Every adapter in enumeration order, each with its outputs. The walk of adapters (and

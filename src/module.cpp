@@ -25,7 +25,7 @@ namespace {
 Failure python_failure() { return Failure::message(take_python_error_text()); }
 
 py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DXGI_ADAPTER_DESC1& adapter,
-                    const DXGI_OUTPUT_DESC& output) {
+                    const DXGI_OUTPUT_DESC& output, const std::string& pixel_path) {
     py::Ref dict = py::Ref::steal(PyDict_New());
     if (!dict) return {};
     std::string name = utf16_to_utf8_lossy(wide_field(adapter.Description));
@@ -39,7 +39,8 @@ py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DX
               py::set_item(d, "height", Ref::steal(PyLong_FromUnsignedLong(output_height(output)))) &&
               py::set_item(d, "rotation", Ref::steal(PyLong_FromLong(static_cast<long>(output.Rotation)))) &&
               py::set_item(d, "is_primary", Ref::steal(PyBool_FromLong(output.AttachedToDesktop != 0))) &&
-              py::set_item(d, "provider", py::str(provider_name()));
+              py::set_item(d, "provider", py::str(provider_name())) &&
+              py::set_item(d, "pixel_path", py::str(pixel_path));
     return ok ? dict : py::Ref();
 }
 
@@ -53,14 +54,15 @@ Result<std::vector<AdapterEntry>> walk_adapters_unlocked(WalkOptions options) {
 PyObject* list_outputs(PyObject*, PyObject*) {
     return py::guarded(
         []() -> PyObject* {
-            auto adapters = walk_adapters_unlocked({.read_adapter_descriptions = true, .walk_outputs = true});
+            auto adapters = walk_adapters_unlocked(
+                {.read_adapter_descriptions = true, .walk_outputs = true, .read_pixel_paths = true});
             if (!adapters) return raise_failure(adapters.take_failure());
             py::Ref list = py::Ref::steal(PyList_New(0));
             if (!list) return raise_failure(python_failure());
             for (std::uint32_t i = 0; i < adapters.value().size(); ++i) {
                 const AdapterEntry& adapter = adapters.value()[i];
                 for (std::uint32_t j = 0; j < adapter.outputs.size(); ++j) {
-                    py::Ref dict = output_dict(i, j, adapter.desc, adapter.outputs[j]);
+                    py::Ref dict = output_dict(i, j, adapter.desc, adapter.outputs[j], adapter.pixel_paths[j]);
                     if (!dict || PyList_Append(list.get(), dict.get()) != 0) return raise_failure(python_failure());
                 }
             }

@@ -1,7 +1,8 @@
 """The X11 module side by side with the other ways to grab an X screen, on one Xvfb per
-size, in one run, while a small client keeps changing a few pixels so that every grab has
-a new frame. Prints a table of frames per second and the targets as ratios, with MISSED
-beside any target not reached; exits 1 then."""
+size, in one run, while a small client keeps changing the screen (4x4 pixels, or the whole
+of it) so that every grab has a new frame. Prints tables of frames per second, client CPU
+per new frame, one-shot times, and the targets as ratios, with MISSED beside any target
+not reached; exits 1 then."""
 import os
 import shutil
 import statistics
@@ -31,7 +32,7 @@ p = Painter(None)
 n = 0
 while True:
     n += 1
-    p.fill(0, 0, 4, 4, (n % 256, 7, 9))
+    p.fill(0, 0, {w}, {h}, (n % 256, 7, 9))
     time.sleep(0.0002)
 """
 
@@ -79,14 +80,24 @@ def build_shm_limit():
     return out if done.returncode == 0 else None
 
 
-def measure_size(width, height, shm_limit):
+def cpu_per_frame(call, seconds):
+    """Client CPU (this process, all threads) per call over a burst of calls, in ms."""
+    call()
+    n, cpu, started = 0, time.process_time(), time.perf_counter()
+    while time.perf_counter() - started < seconds:
+        n += call() is not None
+    return 1000 * (time.process_time() - cpu) / max(n, 1)
+
+
+def measure_size(width, height, shm_limit, change=(4, 4)):
     import cv2
     import mss
     from PIL import ImageGrab
 
     server = start_xvfb(width, height)
     os.environ["DISPLAY"] = server.display
-    animator = subprocess.Popen([sys.executable, "-c", ANIMATOR.format(here=os.path.join(ROOT, "tests", "x11"))])
+    animator = subprocess.Popen([sys.executable, "-c", ANIMATOR.format(here=os.path.join(ROOT, "tests", "x11"),
+                                                                        w=change[0], h=change[1])])
     rows = {}
     try:
         time.sleep(0.3)
@@ -99,6 +110,7 @@ def measure_size(width, height, shm_limit):
             contenders["XShmGetImage + copy (C)"] = Subprocess([shm_limit, "1"], 0)
         contenders.update({
             "vistrel grab(bgra)": lambda: c.grab(timeout_ms=1000),
+            "vistrel screenshot(bgra)": lambda: c.screenshot(),
             "vistrel grab(rgb)": lambda: c.grab(timeout_ms=1000, fmt="rgb"),
             "vistrel grab(gray)": lambda: c.grab(timeout_ms=1000, fmt="gray"),
             "mss": lambda: np.asarray(sct.grab(monitor)),
@@ -107,8 +119,10 @@ def measure_size(width, height, shm_limit):
             "Pillow ImageGrab": lambda: ImageGrab.grab(xdisplay=server.display),
         })
         rows = interleaved_rates(contenders)
+        rows["CPU ms per new frame: grab(bgra)"] = cpu_per_frame(lambda: c.grab(timeout_ms=1000), SECONDS / 3)
+        rows["CPU ms per new frame: mss"] = cpu_per_frame(lambda: np.asarray(sct.grab(monitor)), SECONDS / 3)
         sct.close()
-        if (width, height) == SIZES[0]:
+        if (width, height) == SIZES[0] and change == (4, 4):
             os.kill(animator.pid, 9)
             animator.wait()
             c.close()
@@ -182,15 +196,61 @@ def idle_and_latency(display):
     return {"idle CPU share": idle_share, "latency p50 ms": p50, "latency p99 ms": p99}
 
 
+def one_shots(display):
+    """Wall times of one image, vistrel against mss: in-process and as whole processes."""
+    import mss
+
+    import vistrel
+
+    out = {}
+    reps = 15
+
+    def best(call):
+        times = []
+        for _ in range(reps):
+            started = time.perf_counter()
+            call()
+            times.append(time.perf_counter() - started)
+        return statistics.median(times) * 1e3
+
+    def mss_once():
+        with mss.MSS() as sct:
+            return np.asarray(sct.grab(sct.monitors[1]))
+
+    out["in-process: vistrel.screenshot()"] = best(lambda: vistrel.screenshot())
+    out["in-process: mss grab"] = best(mss_once)
+    env = dict(os.environ, DISPLAY=display)
+    tmp = os.path.join(ROOT, "build-x11", "bench-shot")
+    runs = {
+        "process: import vistrel; screenshot()": [sys.executable, "-c", "import vistrel; vistrel.screenshot()"],
+        "process: import mss; grab": [sys.executable, "-c", "import mss, numpy as np\n"
+                                      "with mss.MSS() as s: np.asarray(s.grab(s.monitors[1]))"],
+        "process: vistrel grab -o shot.png": [sys.executable, "-m", "vistrel", "grab", "-o", tmp + ".png"],
+        "process: mss -o shot.png": [sys.executable, "-m", "mss", "-q", "-o", tmp + "-mss.png"],
+    }
+    for name, argv in runs.items():
+        out[name] = best(lambda argv=argv: subprocess.run(argv, env=env, check=True, capture_output=True))
+    return out
+
+
 def main():
     shm_limit = build_shm_limit()
     failed = False
     print("X11 capture, frames per second (one Xvfb per size, every grab a new frame)")
     results = {size: measure_size(*size, shm_limit) for size in SIZES}
+    whole = measure_size(*SIZES[0], shm_limit, change=SIZES[0])
     names = [n for n in results[SIZES[0]] if not n.startswith(("idle", "latency"))]
-    print(f"{'':32}" + "".join(f"{w}x{h:<10}" for w, h in SIZES))
+    print(f"{'':36}" + "".join(f"{w}x{h:<10}" for w, h in SIZES) + f"{SIZES[0][0]}x{SIZES[0][1]}, whole screen changing")
     for name in names:
-        print(f"{name:32}" + "".join(f"{results[s][name]:<15.1f}" for s in SIZES))
+        print(f"{name:36}" + "".join(f"{results[s][name]:<15.2f}" for s in SIZES) + f"{whole[name]:<15.2f}")
+    server = start_xvfb(*SIZES[0])
+    try:
+        shots = one_shots(server.display)
+    finally:
+        server.stop()
+    print("one image, median wall ms (1080p Xvfb, still)")
+    for name, ms in shots.items():
+        print(f"  {name:44} {ms:8.1f}")
 
     def target(label, ratio, goal):
         nonlocal failed
@@ -208,6 +268,21 @@ def main():
         target("grab(rgb) / mss + cvtColor", r["vistrel grab(rgb)"] / r["mss + cvtColor(BGRA2RGB)"], 1.5)
         target("grab(gray) / mss + cvtColor", r["vistrel grab(gray)"] / r["mss + cvtColor(BGRA2GRAY)"], 1.5)
         target("grab(bgra) / Pillow ImageGrab", r["vistrel grab(bgra)"] / r["Pillow ImageGrab"], 30)
+    small = results[SIZES[0]]
+    if "XShmGetImage + copy (C)" in whole:
+        print(" 1920x1080, whole screen changing")
+        target("grab(bgra) / XShmGetImage + copy", whole["vistrel grab(bgra)"] / whole["XShmGetImage + copy (C)"], 1.5)
+        target("screenshot(bgra) / XShmGetImage + copy",
+               whole["vistrel screenshot(bgra)"] / whole["XShmGetImage + copy (C)"], 2.0)
+    for label, r in (("4x4", small), ("whole screen", whole)):
+        ratio = r["CPU ms per new frame: mss"] / r["CPU ms per new frame: grab(bgra)"]
+        target(f"mss / grab(bgra) client CPU per new frame, 1080p {label}", ratio, 2.0)
+    target("mss one-shot / vistrel.screenshot(), in process",
+           shots["in-process: mss grab"] / shots["in-process: vistrel.screenshot()"], 1.0)
+    target("mss one-shot / vistrel.screenshot(), whole process",
+           shots["process: import mss; grab"] / shots["process: import vistrel; screenshot()"], 1.0)
+    target("mss -o / vistrel grab -o, wall time",
+           shots["process: mss -o shot.png"] / shots["process: vistrel grab -o shot.png"], 1.0)
     r = results[SIZES[0]]
     for label, value, limit, unit in (("CPU while waiting on a static screen", r["idle CPU share"] * 100, 1, "%"),
                                       ("change latency p50 (1080p)", r["latency p50 ms"], 1, " ms"),

@@ -111,9 +111,19 @@ struct DXGI_OUTDUPL_POINTER_SHAPE_INFO {
 struct IDXGIObject : IUnknown {
     static constexpr IID kIid = {0xAEC22FB8, 0x76F3, 0x4639, {0x9B, 0xE0, 0x28, 0xEB, 0x43, 0xA6, 0x7A, 0x2E}};
 
+    // The data stored under `name`: DXGI_ERROR_NOT_FOUND when there is none (as for
+    // every object that stores nothing), DXGI_ERROR_MORE_DATA with *data_size set when
+    // `data` is too short.
+    virtual HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data);
+
 protected:
     ~IDXGIObject() = default;
 };
+
+inline HRESULT STDMETHODCALLTYPE IDXGIObject::GetPrivateData(const GUID&, UINT* data_size, void*) {
+    if (data_size) *data_size = 0;
+    return DXGI_ERROR_NOT_FOUND;
+}
 
 struct IDXGIDeviceSubObject : IDXGIObject {
     static constexpr IID kIid = {0x3D3E0379, 0xF9DE, 0x4D58, {0xBB, 0x6C, 0x18, 0xD6, 0x29, 0x92, 0xF1, 0xA6}};

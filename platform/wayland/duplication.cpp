@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/os.h"
+#include "platform/pixel_path.h"
 #include "platform/posix/error_info.h"
 #include "platform/wayland/exchange_duplication.h"
 #include "platform/wayland/globals.h"
@@ -34,6 +35,11 @@ public:
     bool start(WlFailure& failure);
     // Publishes the first whole image into `into`, within `timeout_ms`.
     bool copy_first(FrameExchange& into, std::uint32_t timeout_ms, WlFailure& failure);
+
+    // Screencopy always copies into a wl_shm buffer both sides map.
+    HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
+        return answer_pixel_path(name, "wl-shm", data_size, data);
+    }
 
 private:
     // The caller draws pointers: from now on the compositor does, into every frame.

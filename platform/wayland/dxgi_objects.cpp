@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/pixel_path.h"
 #include "platform/posix/com_object.h"
 #include "platform/posix/cpu_device.h"
 #include "platform/posix/error_info.h"
@@ -65,6 +66,12 @@ public:
     }
 
     void set_restore_token(const std::optional<std::string>& token) { restore_token_ = token; }
+
+    // Screencopy copies into a wl_shm buffer both sides map; the portal's PipeWire stream
+    // hands over shared-memory buffers.
+    HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
+        return answer_pixel_path(name, snapshot_->portal() ? "pipewire-shm" : "wl-shm", data_size, data);
+    }
 
 private:
     std::shared_ptr<const CompositorSnapshot> snapshot_;

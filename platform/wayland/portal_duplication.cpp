@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/os.h"
+#include "platform/pixel_path.h"
 #include "platform/wayland/duplication.h"
 #include "platform/wayland/exchange_duplication.h"
 #include "platform/wayland/globals.h"
@@ -32,6 +33,11 @@ public:
     bool start(const std::string& restore_token, WlFailure& failure);
 
     const std::string& restore_token() const { return session_->stream().restore_token; }
+
+    // The stream's frames arrive in shared-memory buffers PipeWire maps for both sides.
+    HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
+        return answer_pixel_path(name, "pipewire-shm", data_size, data);
+    }
 
 private:
     void watch();

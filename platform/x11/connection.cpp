@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/x11/forks.h"
 #include "platform/x11/refusal.h"
 #include "platform/x11/reply_deadline.h"
 
@@ -130,9 +131,9 @@ std::shared_ptr<Connection> Connection::open(const std::string& display, XFailur
 }
 
 Connection::Connection(const XcbApi& api, xcb_connection_t* connection, std::string display)
-    : api_(api), connection_(connection), display_(std::move(display)), owner_(getpid()) {}
+    : api_(api), connection_(connection), display_(std::move(display)), generation_(fork_generation()) {}
 
-bool Connection::inherited() const { return getpid() != owner_; }
+bool Connection::inherited() const { return fork_generation() != generation_; }
 
 Connection::~Connection() {
     // The socket is shared with the parent after a fork: disconnecting would shut it down

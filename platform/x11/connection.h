@@ -53,7 +53,7 @@ private:
     const XcbApi& api_;
     xcb_connection_t* connection_;
     std::string display_;
-    int owner_;  // the process id that connected
+    std::uint64_t generation_;  // fork_generation() of the process that connected
 };
 
 // Text for "lost the connection", naming the display.

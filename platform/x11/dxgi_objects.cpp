@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/pixel_path.h"
 #include "platform/posix/com_object.h"
 #include "platform/posix/cpu_device.h"
 #include "platform/posix/wide_field.h"
@@ -13,6 +14,7 @@
 #include "platform/x11/layout.h"
 #include "platform/x11/provider.h"
 #include "platform/x11/reply_deadline.h"
+#include "platform/x11/shm_check.h"
 
 namespace vistrel::x11 {
 namespace {
@@ -48,10 +50,18 @@ public:
         return *duplication ? S_OK : fail_with(failure.code, failure.text);
     }
 
+    // Asked only by a listing that shows it: the probe costs a connection of its own.
+    HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
+        if (name == kPixelPathData && !pixel_path_)
+            pixel_path_ = probe_pixel_path(snapshot_->display, screen_, monitor_.x, monitor_.y);
+        return answer_pixel_path(name, pixel_path_, data_size, data);
+    }
+
 private:
     std::shared_ptr<const DisplaySnapshot> snapshot_;
     std::uint32_t screen_;
     MonitorInfo monitor_;
+    const char* pixel_path_ = nullptr;  // probed on the first question
 };
 
 class Adapter final : public posix::ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {

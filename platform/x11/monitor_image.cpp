@@ -3,23 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/x11/shm_check.h"
+
 namespace vistrel::x11 {
 
 std::unique_ptr<MonitorImage> MonitorImage::create(std::shared_ptr<Connection> connection, xcb_window_t root,
                                                    const MonitorInfo& monitor, XFailure& failure) {
     std::unique_ptr<MonitorImage> image(new MonitorImage(connection, root, monitor));
-    const XcbApi& x = connection->api();
-    const xcb_query_extension_reply_t* ext = x.xcb_get_extension_data(connection->get(), x.shm_id);
-    if (ext && ext->present) {
-        Reply<xcb_shm_query_version_reply_t> version(
-            x.xcb_shm_query_version_reply(connection->get(), x.xcb_shm_query_version(connection->get()), nullptr));
-        if (version) {
-            auto segment = ShmSurface::create(connection, monitor.width, monitor.height);
-            if (segment && image->server_writes_into(*segment)) {
-                image->segment_ = segment->segment();
-                image->surface_ = std::move(segment);
-            }
-        }
+    if (auto segment = writable_segment(connection, root, static_cast<std::int16_t>(monitor.x),
+                                        static_cast<std::int16_t>(monitor.y), monitor.width, monitor.height)) {
+        image->segment_ = segment->segment();
+        image->surface_ = std::move(segment);
     }
     if (!image->surface_) image->surface_ = blank_surface(monitor.width, monitor.height);
     if (!image->surface_) {
@@ -31,24 +25,7 @@ std::unique_ptr<MonitorImage> MonitorImage::create(std::shared_ptr<Connection> c
     return image;
 }
 
-bool MonitorImage::server_writes_into(const ShmSurface& segment) {
-    const XcbApi& x = connection_->api();
-    xcb_connection_t* c = connection_->get();
-    const auto left = static_cast<std::int16_t>(monitor_.x), top = static_cast<std::int16_t>(monitor_.y);
-    // One pixel over the socket, the complement of it in the segment, then the same pixel
-    // through the segment: only our own segment can then hold the pixel. A change between
-    // the two reads only costs shared memory.
-    Reply<xcb_get_image_reply_t> pixel(
-        x.xcb_get_image_reply(c, x.xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, left, top, 1, 1, ~0u), nullptr));
-    if (!pixel || x.xcb_get_image_data_length(pixel.get()) < 4) return false;
-    std::uint8_t expected[3];
-    std::memcpy(expected, x.xcb_get_image_data(pixel.get()), 3);
-    for (int k = 0; k < 3; ++k) segment.data()[k] = static_cast<std::uint8_t>(~expected[k]);
-    Reply<xcb_shm_get_image_reply_t> written(x.xcb_shm_get_image_reply(
-        c, x.xcb_shm_get_image(c, root_, left, top, 1, 1, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.segment(), 0),
-        nullptr));
-    return written && std::memcmp(segment.data(), expected, 3) == 0;
-}
+const char* MonitorImage::pixel_path() const { return segment_ != XCB_NONE ? kShmPath : kGetImagePath; }
 
 void MonitorImage::add_changed_rows(std::uint32_t top, std::uint32_t bottom) {
     // Bands that touch or overlap merge; past a handful, one band from first to last row

@@ -29,14 +29,12 @@ public:
     // Updated in place: the textures that share it are read only by the thread acquiring,
     // after a successful acquisition, when they show this frame anyway.
     const SurfacePtr& surface() const { return surface_; }
-    bool shared_memory() const { return segment_ != XCB_NONE; }
+    // How the rows are read: kShmPath or kGetImagePath.
+    const char* pixel_path() const;
 
 private:
     MonitorImage(std::shared_ptr<Connection> connection, xcb_window_t root, const MonitorInfo& monitor)
         : connection_(std::move(connection)), root_(root), monitor_(monitor) {}
-    // Whether the server's view of the segment is this process's: across IPC namespaces
-    // the same id can name another segment, which a privileged client may even attach.
-    bool server_writes_into(const ShmSurface& segment);
 
     std::shared_ptr<Connection> connection_;
     xcb_window_t root_;

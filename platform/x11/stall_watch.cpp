@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/x11/forks.h"
+
 namespace vistrel::x11 {
 namespace {
 
@@ -25,7 +27,7 @@ struct Watchdog {
     std::map<std::uint64_t, Watch> watches;                     // guarded by mutex
     std::uint64_t next_id = 0;                                  // guarded by mutex
     Clock::time_point sleeps_until = Clock::time_point::max();  // guarded by mutex
-    const pid_t process = getpid();
+    const std::uint64_t generation = fork_generation();
 
     void run() {
         std::unique_lock lock(mutex);
@@ -53,7 +55,7 @@ Watchdog& watchdog() {
     static std::mutex creating;
     static Watchdog* current = nullptr;
     std::lock_guard lock(creating);
-    if (!current || current->process != getpid()) {
+    if (!current || current->generation != fork_generation()) {
         current = new Watchdog();  // lives for the process, as its thread does
         std::thread([dog = current] { dog->run(); }).detach();
     }

@@ -21,8 +21,9 @@ namespace vistrel::x11 {
     X(xcb_connect) X(xcb_disconnect) X(xcb_connection_has_error) X(xcb_get_setup)                     \
     X(xcb_setup_roots_iterator) X(xcb_screen_next) X(xcb_setup_vendor) X(xcb_setup_vendor_length)     \
     X(xcb_setup_pixmap_formats) X(xcb_setup_pixmap_formats_length) X(xcb_get_file_descriptor)         \
-    X(xcb_flush) X(xcb_poll_for_event) X(xcb_request_check) X(xcb_get_extension_data)                 \
-    X(xcb_generate_id) X(xcb_query_pointer) X(xcb_query_pointer_reply) X(xcb_get_image)               \
+    X(xcb_flush) X(xcb_poll_for_event) X(xcb_poll_for_queued_event) X(xcb_request_check)              \
+    X(xcb_get_extension_data) X(xcb_generate_id) X(xcb_query_pointer) X(xcb_query_pointer_reply)      \
+    X(xcb_get_image)                                                                                  \
     X(xcb_get_image_reply) X(xcb_get_image_data) X(xcb_get_image_data_length) X(xcb_get_atom_name)    \
     X(xcb_get_atom_name_reply) X(xcb_get_atom_name_name) X(xcb_get_atom_name_name_length)             \
     X(xcb_get_geometry) X(xcb_get_geometry_reply) X(xcb_change_window_attributes)                     \

@@ -1,7 +1,8 @@
 """Types of the extension module ``vistrel._vistrel``.
 
 Frames are NumPy ``uint8`` arrays of shape ``(height, width, channels)``, C-contiguous,
-owned by the caller. Channels by ``fmt``: ``"bgra"`` 4 (the duplication's own bytes; the
+writable, owned by the caller (on X11 a ``bgra`` grab's memory is a shared-memory
+segment the server wrote into, freed when the array and its views are gone). Channels by ``fmt``: ``"bgra"`` 4 (the duplication's own bytes; the
 fourth byte is what the desktop holds, usually 255), ``"bgr"`` 3, ``"rgba"`` 4, ``"rgb"``
 3, ``"gray"`` (or ``"grey"``) 1, the luma of the colour. ``fmt`` ignores letter case.
 
@@ -34,6 +35,7 @@ class _OutputDescription(TypedDict):
     rotation: int
     is_primary: bool
     provider: str
+    pixel_path: str
 
 __version__: str
 __all__ = [
@@ -139,6 +141,13 @@ class Capturer:
     def token(self) -> Optional[str]:
         """The restore token the Wayland screen-cast portal gave for the next session;
         None on other routes and platforms."""
+    @property
+    def pixel_path(self) -> Optional[str]:
+        """How frames reach the process: ``"mit-shm"`` (the X server writes into shared
+        memory) or ``"get-image"`` (replies over the socket, where MIT-SHM is missing or
+        refused) on X11, ``"wl-shm"`` (screencopy) or ``"pipewire-shm"`` (the portal) on
+        Wayland, ``"staging-texture"`` on Windows. None while a capture thread holds the
+        session. ``RuntimeError`` once closed."""
     def grab(
         self, timeout_ms: int = 1000, fmt: str = "bgra", region: Optional[_Region] = None
     ) -> Optional[NDArray[np.uint8]]:
@@ -257,7 +266,8 @@ def list_outputs() -> List[_OutputDescription]:
     flag (True for every output that is part of the desktop), not the main monitor, and
     ``provider``: who serves the outputs ("windows", "x11" or "wayland"; on Linux the
     Wayland compositor named by ``WAYLAND_DISPLAY`` is preferred over ``DISPLAY``, and
-    ``VISTREL_BACKEND=x11|wayland`` decides instead)."""
+    ``VISTREL_BACKEND=x11|wayland`` decides instead), and ``pixel_path``: how a capture of
+    the output would read its pixels (as ``Capturer.pixel_path``)."""
 
 def device_info() -> str:
     """One line per adapter: index, name, vendor and device ids, dedicated video memory."""

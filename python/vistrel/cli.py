@@ -105,7 +105,9 @@ def cmd_list(args: argparse.Namespace) -> int:
                      ROTATIONS.get(o["rotation"], str(o["rotation"])), "yes" if o["is_primary"] else "no"))
     print(table(rows))
     # Which provider serves (x11 or wayland on Linux) goes beside the table, not into it.
-    print(f"provider: {outputs[0]['provider']}", file=sys.stderr)
+    # So does how pixels are read: an X server may refuse shared memory.
+    paths = ", ".join(sorted({o["pixel_path"] for o in outputs}))
+    print(f"provider: {outputs[0]['provider']}, pixel path: {paths}", file=sys.stderr)
     return 0
 
 
@@ -157,19 +159,28 @@ def cmd_grab(args: argparse.Namespace) -> int:
 
 # --- bench -------------------------------------------------------------------------------
 def cmd_bench(args: argparse.Namespace) -> int:
-    rows: List[Sequence[object]] = [("capture", "frames/s", "ms/frame")]
+    # A new frame is a grab() result, a desktop image that changed since the one before;
+    # screenshot() also returns the newest image again when nothing changed, a copy that
+    # says nothing of how fast changes are captured.
+    rows: List[Sequence[object]] = [("layout", "new frames/s", "ms/new frame", "copies/s")]
     with _vistrel.Capturer(args.output, device=args.device, cursor=not args.no_cursor) as capturer:
         size = f"{capturer.width}x{capturer.height}"
         for fmt in ("bgra", "bgr", "rgba", "rgb", "gray"):
-            capturer.screenshot(fmt=fmt)
-            count, started = 0, time.perf_counter()
-            while count == 0 or time.perf_counter() - started < args.seconds:
-                capturer.screenshot(fmt=fmt)
-                count += 1
+            fresh, started = 0, time.perf_counter()
+            while (left := args.seconds - (time.perf_counter() - started)) > 0:
+                fresh += capturer.grab(timeout_ms=max(1, int(left * 1000)), fmt=fmt) is not None
             elapsed = time.perf_counter() - started
-            rows.append((f"screenshot {fmt}", f"{count / elapsed:.1f}", f"{1000 * elapsed / count:.2f}"))
+            copies, copy_started = 0, time.perf_counter()
+            while copies == 0 or time.perf_counter() - copy_started < args.seconds:
+                capturer.screenshot(fmt=fmt)
+                copies += 1
+            copy_rate = copies / (time.perf_counter() - copy_started)
+            rows.append((fmt, f"{fresh / elapsed:.1f}", f"{1000 * elapsed / fresh:.2f}" if fresh else "-",
+                         f"{copy_rate:.1f}"))
         print(f"output {args.output} of adapter {args.device}, {size}")
         print(table(rows))
+        print("new frames: grab() results, each a change of the desktop, so at most as many as the desktop made;")
+        print("copies: screenshot() of the newest image, also when nothing changed (not new frames)")
         print()
         lateness: List[float] = []
         try:

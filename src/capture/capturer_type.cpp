@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "duplication/pixel_path.h"
 #include "src/capture/capturer.h"
 #include "src/convert/region_arg.h"
 #include "src/errors.h"
@@ -75,13 +76,25 @@ PyObject* capturer_repr(PyObject* self) {
 
 // --- attributes ---
 
-enum class Field { OutputIdx, DeviceIdx, Width, Height, Rotation, Cursor, Region, Format, IsCapturing, Token };
+enum class Field {
+    OutputIdx,
+    DeviceIdx,
+    Width,
+    Height,
+    Rotation,
+    Cursor,
+    Region,
+    Format,
+    IsCapturing,
+    Token,
+    PixelPath
+};
 
 PyObject* get_field(PyObject* self, void* closure) {
     const auto field = static_cast<Field>(reinterpret_cast<std::intptr_t>(closure));
     return with_capturer<py::SharedBorrow>(self, [field](CapturerState& s) -> PyObject* {
-        const bool needs_open =
-            field == Field::Width || field == Field::Height || field == Field::Rotation || field == Field::Cursor;
+        const bool needs_open = field == Field::Width || field == Field::Height || field == Field::Rotation ||
+                                field == Field::Cursor || field == Field::PixelPath;
         if (needs_open && s.closed) return raise_failure(Failure::closed());
         switch (field) {
             case Field::OutputIdx:
@@ -109,6 +122,10 @@ PyObject* get_field(PyObject* self, void* closure) {
                 if (!token) Py_RETURN_NONE;
                 return py::str(*token).release();
             }
+            case Field::PixelPath:
+                // Only the session's duplication knows; a capture thread holds it meanwhile.
+                if (!s.session || !s.session->duplication) Py_RETURN_NONE;
+                return py::str(pixel_path_of(s.session->duplication.get())).release();
         }
         return nullptr;
     });
@@ -127,6 +144,10 @@ PyGetSetDef g_getset[] = {
     {"format", get_field, nullptr, nullptr, field_closure(Field::Format)},
     {"is_capturing", get_field, nullptr, nullptr, field_closure(Field::IsCapturing)},
     {"token", get_field, nullptr, nullptr, field_closure(Field::Token)},
+    {"pixel_path", get_field, nullptr,
+     "How frames reach the process: 'mit-shm' or 'get-image' on X11, 'staging-texture' on Windows; None while a "
+     "capture thread holds the session.",
+     field_closure(Field::PixelPath)},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

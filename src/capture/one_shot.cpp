@@ -1,11 +1,36 @@
 #include "src/capture/one_shot.h"
 
+#include "src/capture/composite.h"
 #include "src/capture/render.h"
 #include "src/errors.h"
 #include "src/py/gil.h"
 #include "src/py/numpy_api.h"
 
 namespace vistrel {
+namespace {
+
+bool make_array(OneShot& shot) {
+    shot.array =
+        py::new_uint8_array(shot.region.height(), shot.region.width(), channel_count(shot.format), &shot.memory);
+    return static_cast<bool>(shot.array);
+}
+
+PyObject* finish_kept(OneShot& shot, IKeepablePixels& keepable) {
+    const Region& r = shot.region;
+    std::optional<Result<ComPtr<IKeptPixels>>> read;
+    {
+        py::ReleaseGil released;
+        read.emplace(read_to_keep(keepable, r.left, r.top, r.right, r.bottom));
+        if (*read && shot.session->cursor_enabled)
+            composite_cursor(read->value()->Data(), std::size_t{r.width()} * r.height() * 4, r, *shot.session);
+    }
+    if (!*read) return raise_failure(read->take_failure());
+    IKeptPixels* pixels = read->value().release();
+    std::shared_ptr<void> owner(pixels, [](void* p) { static_cast<IKeptPixels*>(p)->Release(); });
+    return py::wrap_kept(pixels->Data(), r.height(), r.width(), 4, std::move(owner)).release();
+}
+
+}  // namespace
 
 std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
                                         const std::optional<RegionArg>& region_given) {
@@ -25,14 +50,24 @@ std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string&
         raise_failure(region.take_failure());
         return std::nullopt;
     }
-    OneShot shot{session, region.value(), format.value(), {}, nullptr};
-    shot.array =
-        py::new_uint8_array(shot.region.height(), shot.region.width(), channel_count(shot.format), &shot.memory);
-    if (!shot.array) return std::nullopt;
+    OneShot shot{session, region.value(), format.value(), {}, nullptr, nullptr};
+    // BGRA as the server writes it, pointer drawn in place: the array is the frame's
+    // memory, with no copy of ours.
+    if (shot.format == PixelFormat::Bgra)
+        if (ComPtr<IKeepablePixels> keepable = keepable_pixels(*session)) {
+            shot.kept = std::make_unique<DeferredImageReads>(std::move(keepable));
+            return shot;
+        }
+    if (!make_array(shot)) return std::nullopt;
     return shot;
 }
 
 PyObject* finish_one_shot(OneShot& shot) {
+    // The duplication may have been re-created meanwhile, without shared memory even.
+    if (shot.kept)
+        if (ComPtr<IKeepablePixels> keepable = keepable_pixels(*shot.session))
+            return finish_kept(shot, *keepable.get());
+    if (!shot.array && !make_array(shot)) return nullptr;
     std::optional<Status> read;
     {
         py::ReleaseGil released;

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "duplication/kept_frame.h"
 #include "src/capture/capturer.h"
 #include "src/convert/pixel_format.h"
 #include "src/py/ref.h"
@@ -13,13 +15,15 @@
 namespace vistrel {
 
 // A one-shot capture's target: the live session, the region and layout it reads, and
-// the new array it fills.
+// the new array it fills; or, where the provider writes frames into memory the array can
+// keep, no array yet and the session's acquisitions leaving the pixels to that read.
 struct OneShot {
     DuplicationSession* session = nullptr;
     Region region{};
     PixelFormat format = PixelFormat::Bgra;
     py::Ref array;
     std::uint8_t* memory = nullptr;
+    std::unique_ptr<DeferredImageReads> kept;
 };
 
 // Checks the busy mark, parses `fmt`, gets the live session (reopening it when needed)
@@ -28,8 +32,8 @@ struct OneShot {
 std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
                                         const std::optional<RegionArg>& region_given);
 
-// Renders the session's newest image into the array with the lock released: the array,
-// or null with the exception set.
+// Renders the session's newest image into the array with the lock released, or reads
+// the kept frame and hands it to NumPy: the array, or null with the exception set.
 PyObject* finish_one_shot(OneShot& shot);
 
 }  // namespace vistrel

@@ -31,6 +31,7 @@ struct ArrayDims {  // PyArray_Dims
 using Newshape = PyObject* (*)(PyObject*, ArrayDims*, int);
 using SetBaseObject = int (*)(PyObject*, PyObject*);  // steals the base
 constexpr const char* kBytesCapsule = "vistrel.frame_bytes";
+constexpr const char* kKeptCapsule = "vistrel.kept_frame";
 
 using DescrFromType = PyObject* (*)(int);
 // Steals the descriptor reference.
@@ -138,25 +139,45 @@ Ref copy_frame(const std::uint8_t* bytes, std::uint32_t height, std::uint32_t wi
     return reshape_frame(flat, height, width, channels);
 }
 
-Ref wrap_bytes(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t height, std::uint32_t width,
-               std::uint32_t channels) {
+namespace {
+
+// A writable (height, width, channels) view of a one-dimensional array over `data`, whose
+// base object is `owner`, the capsule that keeps the memory alive.
+Ref array_over(std::uint8_t* data, std::uint32_t height, std::uint32_t width, std::uint32_t channels, Ref owner) {
     void** api = numpy_api();
     const Py_ssize_t length = static_cast<Py_ssize_t>(std::size_t{height} * width * channels);
-    std::uint8_t* data = bytes.get();
-    Ref capsule = Ref::steal(PyCapsule_New(data, kBytesCapsule, [](PyObject* c) {
-        delete[] static_cast<std::uint8_t*>(PyCapsule_GetPointer(c, kBytesCapsule));
-    }));
-    if (!capsule) return {};
-    bytes.release();  // the capsule owns the bytes now
-
     auto* array_type = static_cast<PyTypeObject*>(api[kArrayTypeSlot]);
     PyObject* descr = reinterpret_cast<DescrFromType>(api[kDescrFromTypeSlot])(kUint8TypeNum);
     if (!descr) return {};
     Ref flat = Ref::steal(reinterpret_cast<NewFromDescr>(api[kNewFromDescrSlot])(array_type, descr, 1, &length, nullptr,
                                                                                  data, kCArrayFlags, nullptr));
     if (!flat) return {};
-    if (reinterpret_cast<SetBaseObject>(api[kSetBaseObjectSlot])(flat.get(), capsule.release()) != 0) return {};
+    if (reinterpret_cast<SetBaseObject>(api[kSetBaseObjectSlot])(flat.get(), owner.release()) != 0) return {};
     return reshape_frame(flat, height, width, channels);
+}
+
+}  // namespace
+
+Ref wrap_bytes(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t height, std::uint32_t width,
+               std::uint32_t channels) {
+    std::uint8_t* data = bytes.get();
+    Ref capsule = Ref::steal(PyCapsule_New(data, kBytesCapsule, [](PyObject* c) {
+        delete[] static_cast<std::uint8_t*>(PyCapsule_GetPointer(c, kBytesCapsule));
+    }));
+    if (!capsule) return {};
+    bytes.release();  // the capsule owns the bytes now
+    return array_over(data, height, width, channels, std::move(capsule));
+}
+
+Ref wrap_kept(std::uint8_t* data, std::uint32_t height, std::uint32_t width, std::uint32_t channels,
+              std::shared_ptr<void> owner) {
+    auto held = std::make_unique<std::shared_ptr<void>>(std::move(owner));
+    Ref capsule = Ref::steal(PyCapsule_New(held.get(), kKeptCapsule, [](PyObject* c) {
+        delete static_cast<std::shared_ptr<void>*>(PyCapsule_GetPointer(c, kKeptCapsule));
+    }));
+    if (!capsule) return {};
+    held.release();  // the capsule holds the owner now
+    return array_over(data, height, width, channels, std::move(capsule));
 }
 
 }  // namespace vistrel::py

@@ -36,4 +36,11 @@ Ref copy_frame(const std::uint8_t* bytes, std::uint32_t height, std::uint32_t wi
 Ref wrap_bytes(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t height, std::uint32_t width,
                std::uint32_t channels);
 
+// Hands memory that `owner` keeps alive to NumPy without copying: a writable (height,
+// width, channels) uint8 array over `data`, whose base object holds `owner` until the
+// array and every view of it are gone. Null with a Python error on failure (`owner` is
+// then let go).
+Ref wrap_kept(std::uint8_t* data, std::uint32_t height, std::uint32_t width, std::uint32_t channels,
+              std::shared_ptr<void> owner);
+
 }  // namespace vistrel::py

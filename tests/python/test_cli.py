@@ -295,9 +295,11 @@ def test_bench(sim, capsys):
     finally:
         sim.animate(0, 0, 0)
     out = capsys.readouterr().out
-    rows = {line.split()[1]: line.split() for line in out.splitlines() if line.startswith("screenshot ")}
-    assert sorted(rows) == ["bgr", "bgra", "gray", "rgb", "rgba"]
-    assert all(float(row[2]) > 0 for row in rows.values())
+    layouts = ("bgra", "bgr", "rgba", "rgb", "gray")
+    rows = {line.split()[0]: line.split() for line in out.splitlines() if line.startswith(layouts)}
+    assert sorted(rows) == sorted(layouts)
+    # New frames come no faster than the desktop changes (120 a second here); copies do.
+    assert all(0 < float(row[1]) <= 130 and float(row[3]) > 0 for row in rows.values()), rows
     slots = [line.split() for line in out.splitlines() if line.startswith("30 fps")]
     assert len(slots) == 1 and int(slots[0][2]) == 6
 

@@ -12,9 +12,10 @@ def test_default_machine(sim):
     outputs = _vistrel.list_outputs()
     assert outputs == [{"device_idx": 0, "output_idx": 0, "name": "Simulated Adapter",
                         "output_name": "\\\\.\\DISPLAY1", "width": 1920, "height": 1080, "rotation": 1,
-                        "is_primary": True, "provider": "sim"}]
+                        "is_primary": True, "provider": "sim",
+                        "pixel_path": "staging-texture"}]
     assert list(outputs[0]) == ["device_idx", "output_idx", "name", "output_name", "width", "height", "rotation",
-                                "is_primary", "provider"]
+                                "is_primary", "provider", "pixel_path"]
     assert _vistrel.device_info() == "Device[0]:<Name:Simulated Adapter VendorId:0x1AB8 DeviceId:0x0001 VRAM:1024MB>\n"
     assert _vistrel.output_info() == "Device[0] Output[0]: Res:(1920, 1080) Rot:1 Primary:true\n"
 

@@ -30,6 +30,7 @@ def test_every_layout_and_region_is_what_was_drawn(canvas):
     draw_scene(canvas)
     c = _vistrel.Capturer(cursor=False)
     assert (c.width, c.height) == (1920, 1080)
+    assert c.pixel_path == "mit-shm" and _vistrel.list_outputs()[0]["pixel_path"] == "mit-shm"
     for i, (fmt, region) in enumerate((f, r) for f in LAYOUTS for r in REGIONS):
         # A fresh change for each grab, so each has a new frame to return.
         canvas.random_block(800, 500, 16, 16)
@@ -80,6 +81,10 @@ def test_without_mit_shm_get_image_gives_the_same_bytes(monkeypatch):
         painter = Painter(server.display)
         canvas = Canvas(painter, 640, 480, seed=5)
         c = _vistrel.Capturer(cursor=False)
+        # The fallback says so, to a program and on the command line.
+        assert c.pixel_path == "get-image" and _vistrel.list_outputs()[0]["pixel_path"] == "get-image"
+        listed = subprocess.run([sys.executable, "-m", "vistrel", "list"], capture_output=True, text=True, timeout=60)
+        assert "pixel path: get-image" in listed.stderr, listed
         canvas.random_block(300, 200, 64, 48)
         frame = c.grab(timeout_ms=2000)
         assert frame is not None and np.array_equal(frame, canvas.pixels)
@@ -103,7 +108,7 @@ c = _vistrel.Capturer(cursor=False)
 canvas.random_block(300, 200, 64, 48)
 frame = c.grab(timeout_ms=2000)
 assert frame is not None and np.array_equal(frame[200:248, 300:364], canvas.pixels[200:248, 300:364])
-print("ok")
+print(c.pixel_path)
 """
 
 
@@ -115,7 +120,7 @@ def test_in_another_ipc_namespace_frames_are_still_right(xvfb):
     out = subprocess.run(["unshare", "--ipc", sys.executable, "-c", code], capture_output=True, text=True,
                          timeout=60, env=dict(os.environ))
     assert out.returncode == 0, out.stderr
-    assert out.stdout.strip() == "ok"
+    assert out.stdout.strip() == "get-image"
 
 
 def test_the_leak_check_sees_a_live_capturers_segment(xvfb):

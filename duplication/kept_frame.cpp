@@ -1,0 +1,24 @@
+#include "duplication/kept_frame.h"
+
+#include "platform/os.h"
+
+namespace vistrel {
+
+ComPtr<IKeepablePixels> keepable_pixels(const DuplicationSession& session) {
+    ComPtr<IKeepablePixels> keepable;
+    if (!session.duplication) return keepable;
+    // Asked by its identifier: Windows' own headers know no such interface.
+    if (FAILED(session.duplication->QueryInterface(IKeepablePixels::kIid, keepable.put_void()))) keepable.reset();
+    return keepable;
+}
+
+Result<ComPtr<IKeptPixels>> read_to_keep(IKeepablePixels& keepable, std::uint32_t left, std::uint32_t top,
+                                         std::uint32_t right, std::uint32_t bottom) {
+    ComPtr<IKeptPixels> pixels;
+    const HRESULT hr = keepable.ReadToKeep(left, top, right, bottom, pixels.put());
+    if (FAILED(hr)) return Failure::hresult(hr, os::take_error_info());
+    if (!pixels) return Failure::no_object();
+    return pixels;
+}
+
+}  // namespace vistrel
