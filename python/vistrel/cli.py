@@ -125,7 +125,9 @@ def image_writer(path: pathlib.Path, fmt: str) -> Callable[[NDArray[np.uint8]], 
     except ImportError:
         raise CommandError(f"writing {suffix or 'images'} needs Pillow: pip install 'vistrel[png]' "
                            f"(or save as .npy)") from None
-    kind = Image.registered_extensions().get(suffix)
+    # The common types first: loading every plugin Pillow has costs more than the capture.
+    Image.preinit()
+    kind = Image.EXTENSION.get(suffix) or Image.registered_extensions().get(suffix)
     if kind is None or kind not in Image.SAVE:
         raise UsageError(f"unknown output type {path.suffix or path.name!r}: use .npy or an image type "
                          f"Pillow writes (.png, .jpg, .bmp, .tiff, .webp, ...)")

@@ -19,6 +19,7 @@ def test_outputs_name_the_provider_and_the_mode(sway):
     assert [(o["output_name"], o["width"], o["height"], o["provider"]) for o in outputs] == [
         ("HEADLESS-1", 1280, 720, "wayland")]
     assert outputs[0]["name"] == f"Wayland compositor {sway.display} (wlr-screencopy)"
+    assert outputs[0]["pixel_path"] == "wl-shm"
     out = subprocess.run([sys.executable, "-m", "vistrel", "list"], capture_output=True, text=True, timeout=60)
     assert "HEADLESS-1" in out.stdout and "provider: wayland" in out.stderr, out
 
@@ -26,7 +27,7 @@ def test_outputs_name_the_provider_and_the_mode(sway):
 def test_every_layout_and_region_is_what_the_reference_client_sees(sway):
     reference = show_and_settle(sway, noise(1280, 720, 1))
     c = _vistrel.Capturer(cursor=False)
-    assert (c.width, c.height) == (1280, 720)
+    assert (c.width, c.height, c.pixel_path) == (1280, 720, "wl-shm")
     for fmt in LAYOUTS:
         for region in REGIONS:
             kwargs = {} if region is None else {"region": region}

@@ -27,10 +27,11 @@ def drain(capturer):
 
 def test_stream_pixels_are_the_reference_clients(cast, sway_server):
     sway = sway_server
-    assert _vistrel.list_outputs()[0]["name"].endswith("(screen-cast portal)")
+    [listed] = _vistrel.list_outputs()
+    assert listed["name"].endswith("(screen-cast portal)") and listed["pixel_path"] == "pipewire-shm"
     reference = show_and_settle(sway, noise(1280, 720, 40))
     c = _vistrel.Capturer(cursor=False)
-    assert (c.width, c.height) == (1280, 720)
+    assert (c.width, c.height, c.pixel_path) == (1280, 720, "pipewire-shm")
     for fmt in LAYOUTS:
         for region in REGIONS:
             left, top, right, bottom = region or (0, 0, 1280, 720)
