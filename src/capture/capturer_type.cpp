@@ -59,7 +59,7 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* capturer_repr(PyObject* self) {
     return with_capturer<py::SharedBorrow>(self, [](CapturerState& s) -> PyObject* {
         std::string text = "<vistrel.Capturer output=" + std::to_string(s.output_idx);
-        if (s.session) {
+        if (s.stage() == Stage::Ready) {
             text += " device=" + std::to_string(s.device_idx) + " " + std::to_string(s.session->width) + "x" +
                     std::to_string(s.session->height) + (s.session->cursor_enabled ? " cursor>" : ">");
         } else {
@@ -78,7 +78,7 @@ PyObject* get_field(PyObject* self, void* closure) {
     return with_capturer<py::SharedBorrow>(self, [field](CapturerState& s) -> PyObject* {
         const bool needs_open =
             field == Field::Width || field == Field::Height || field == Field::Rotation || field == Field::Cursor;
-        if (needs_open && s.closed) return raise_failure(Failure::closed());
+        if (needs_open && !require(s, Need::Open)) return nullptr;
         switch (field) {
             case Field::OutputIdx:
                 return PyLong_FromUnsignedLong(s.output_idx);
@@ -99,7 +99,7 @@ PyObject* get_field(PyObject* self, void* closure) {
             case Field::Format:
                 return py::str("bgra").release();
             case Field::IsCapturing:
-                return PyBool_FromLong(s.background || *s.frames_busy);
+                return PyBool_FromLong(s.stage() == Stage::Background || s.lifecycle->iterator_running());
         }
         return nullptr;
     });
@@ -126,7 +126,8 @@ PyObject* capturer_debug_cursor(PyObject* self, PyObject*) {
     // Exclusive: a Detached Capturer reopens its session, so the pointer it reports is live.
     return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
         // Closed, or a capture thread holds the session: nothing of it to report here.
-        const bool reportable = !s.closed && !s.background && !*s.frames_busy;
+        const bool reportable =
+            (s.stage() == Stage::Ready || s.stage() == Stage::Detached) && !s.lifecycle->iterator_running();
         if (reportable && !ensure_session(s)) return nullptr;
         py::Ref dict = py::Ref::steal(PyDict_New());
         if (!dict || !reportable) return dict.release();
