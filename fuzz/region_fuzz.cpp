@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Result<Region> region = validate_region(a, width, height);
     if (region.ok() != valid) std::abort();
     if (!valid) {
-        if (region.failure().kind() != Failure::Kind::Message || region.failure().text().empty()) std::abort();
+        if (region.failure().kind() != Failure::Kind::BadValue || region.failure().text().empty()) std::abort();
         return 0;
     }
     const Region& r = region.value();

@@ -122,7 +122,8 @@ PendingError failure_to_exception(Failure failure) {
             return {ErrorClass::RuntimeError, std::string(refusal_text(Refusal::Closed))};
         case Failure::Kind::IteratorActive:
             return {ErrorClass::RuntimeError, std::string(refusal_text(Refusal::Busy))};
-        case Failure::Kind::Message:
+        case Failure::Kind::BadValue:
+        case Failure::Kind::Described:
             return {ErrorClass::ValueError, failure.text()};
         case Failure::Kind::DeadlineExpired:
             return {ErrorClass::CaptureTimeout, "deadline expired"};

@@ -70,7 +70,11 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
         if (std::holds_alternative<Stopped>(*outcome)) Py_RETURN_NONE;
         Pixels pixels = std::move(std::get<LatestFrame>(*outcome).pixels);
         // Handed over when this is the only reference; in video mode the thread still holds
-        // the buffer as its last frame, and then it is copied.
+        // the buffer as its last frame (and its pool a second), and then it is copied.
+        // A count of 1 read here cannot be overtaken: a new owner has to copy an existing
+        // owner, and we are the only one. The thread's writes to the bytes happened before
+        // it published the frame under the slot's mutex, which we took it out under. A
+        // count the thread is just dropping reads as 2 and costs a copy, never a race.
         if (pixels.use_count() == 1) return py::wrap_bytes(std::move(pixels->bytes), height, width, 4).release();
         return py::copy_frame(pixels->data(), height, width, 4).release();
     });

@@ -98,7 +98,7 @@ std::optional<Choice> choose_frame(FramesIterState& s) {
     } else {
         // A thread that failed delivers nothing more: say so rather than repeat forever.
         if (auto text = thread_failure_text(*s.shared)) {
-            choice.failure = Failure::message(*text);
+            choice.failure = Failure::described(*text);
             return choice;
         }
         choice.pixels = s.last_frame;
@@ -207,7 +207,7 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!parse_region_arg(region_arg, region_given)) return nullptr;
         if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
 
-        if (fps == 0) return raise_failure(Failure::message("frames(fps=) must be > 0"));
+        if (fps == 0) return raise_failure(Failure::bad_value("frames(fps=) must be > 0"));
         if (!require(capturer, Need::NotInBackground) || !require(capturer, Need::NoFurtherIterator)) return nullptr;
         auto format = parse_pixel_format(fmt);
         if (!format) return raise_failure(format.take_failure());

@@ -13,7 +13,7 @@ std::string format_error(std::string_view text) {
     auto result = parse_pixel_format(text);
     EXPECT_FALSE(result.ok()) << text;
     if (result.ok()) return {};
-    EXPECT_EQ(result.failure().kind(), Failure::Kind::Message);
+    EXPECT_EQ(result.failure().kind(), Failure::Kind::BadValue);
     return result.failure().text();
 }
 
