@@ -3,10 +3,10 @@
 
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
-#include "src/convert/region_arg.h"
 #include "src/py/args.h"
 #include "src/py/gil.h"
 #include "src/py/numpy_api.h"
+#include "src/py/region_arg.h"
 
 namespace vistrel {
 
@@ -21,7 +21,7 @@ PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::optional<RegionArg> region_given;
         bool video_mode = false;
         if (fps_arg && !py::to_u32(fps_arg, "target_fps", target_fps)) return nullptr;
-        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
         if (video_arg && !py::to_bool(video_arg, "video_mode", video_mode)) return nullptr;
 
         if (!require(state, Need::NotCapturing) || !require(state, Need::NoIterator)) return nullptr;

@@ -12,10 +12,10 @@
 #include "src/capture/background.h"
 #include "src/capture/lifecycle.h"
 #include "src/convert/region.h"
-#include "src/convert/region_arg.h"
 #include "src/py/binding.h"
 #include "src/py/bound_class.h"
 #include "src/py/python.h"
+#include "src/py/region_arg.h"
 
 namespace vistrel {
 

@@ -5,13 +5,13 @@
 #include <string>
 
 #include "src/capture/capturer.h"
-#include "src/convert/region_arg.h"
 #include "src/errors.h"
 #include "src/py/args.h"
 #include "src/py/entry.h"
 #include "src/py/gil.h"
 #include "src/py/heap_type.h"
 #include "src/py/method.h"
+#include "src/py/region_arg.h"
 #include "src/py/text.h"
 
 namespace vistrel {
@@ -30,7 +30,7 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             std::optional<RegionArg> region;
             if (output_arg && !py::to_u32(output_arg, "output", output)) return nullptr;
             if (cursor_arg && !py::to_bool(cursor_arg, "cursor", cursor)) return nullptr;
-            if (!parse_region_arg(region_arg, region)) return nullptr;
+            if (!py::parse_region_arg(region_arg, region)) return nullptr;
             if (device_arg && !py::to_u32(device_arg, "device", device)) return nullptr;
 
             auto opened = open_session_unlocked(device, output, cursor);

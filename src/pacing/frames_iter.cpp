@@ -7,13 +7,13 @@
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
 #include "src/convert/convert_bgra.h"
-#include "src/convert/region_arg.h"
 #include "src/pacing/frames_iter_type.h"
 #include "src/pacing/schedule.h"
 #include "src/py/args.h"
 #include "src/py/bound_class.h"
 #include "src/py/gil.h"
 #include "src/py/numpy_api.h"
+#include "src/py/region_arg.h"
 
 namespace vistrel {
 namespace {
@@ -204,7 +204,7 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::optional<RegionArg> region_given;
         if (!py::to_u32(fps_arg, "fps", fps)) return nullptr;
         if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
-        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
         if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
 
         if (fps == 0) return raise_failure(Failure::bad_value("frames(fps=) must be > 0"));

@@ -3,7 +3,7 @@
 
 #include "src/convert/pixel_format.h"
 #include "src/convert/region.h"
-#include "src/convert/region_arg.h"
+#include "src/py/region_arg.h"
 #include "tests/cpp/python_env.h"
 
 namespace vistrel {
@@ -115,7 +115,7 @@ Parsed parse(const std::string& expression) {
         expression + "\n");
     EXPECT_TRUE(ns) << expression;
     if (!ns) return parsed;
-    parsed.ok = parse_region_arg(PyDict_GetItemString(ns.get(), "value"), parsed.arg);
+    parsed.ok = py::parse_region_arg(PyDict_GetItemString(ns.get(), "value"), parsed.arg);
     if (!parsed.ok) parsed.error = test::take_raised();
     return parsed;
 }
