@@ -15,7 +15,6 @@
 #include "src/py/binding.h"
 #include "src/py/bound_class.h"
 #include "src/py/python.h"
-#include "src/py/region_arg.h"
 
 namespace vistrel {
 
