@@ -6,6 +6,7 @@
 #include "duplication/failed_call.h"
 #include "duplication/frame.h"
 #include "platform/os.h"
+#include "platform/screen_cast.h"
 #include "platform/utf16.h"
 #include "platform/words.h"
 
@@ -149,6 +150,7 @@ Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, std:
     if (FAILED(hr)) return failed_call(hr);
     if (!s.output) return Failure::hresult(E_POINTER);
 
+    set_cast_restore_token(s.output.get(), s.cast_token);
     hr = s.output->DuplicateOutput(s.device.get(), s.duplication.put());
     // Windows gives each process one duplication of an output: the device is ours and
     // valid, so the parameter it refuses is the output.
@@ -160,6 +162,7 @@ Status duplicate_output(IDXGIAdapter1* adapter, std::uint32_t output_index, std:
     }
     if (FAILED(hr)) return failed_call(hr);
     if (!s.duplication) return Failure::no_object();
+    s.cast_token = cast_restore_token(s.duplication.get());
 
     DXGI_OUTDUPL_DESC duplication_desc{};
     s.duplication->GetDesc(&duplication_desc);
@@ -201,14 +204,15 @@ void prime(DuplicationSession& s) {
 }  // namespace
 
 Result<DuplicationSession> DuplicationSession::open(std::uint32_t device_index, std::uint32_t output_index,
-                                                    bool cursor_enabled, std::u16string_view same_output,
-                                                    bool warm_up) {
+                                                    bool cursor_enabled, std::u16string_view same_output, bool warm_up,
+                                                    std::optional<std::string> cast_token) {
     const PerMonitorDpiScope dpi;
     auto adapter = find_adapter(device_index);
     if (!adapter) return adapter.take_failure();
 
     DuplicationSession s;
     s.cursor_enabled = cursor_enabled;
+    s.cast_token = std::move(cast_token);
     s.adapter_luid = adapter->desc.AdapterLuid;
     if (Status device = create_device(adapter->adapter.get(), s); !device) return device.take_failure();
     if (Status duplicated = duplicate_output(adapter->adapter.get(), output_index, same_output, s); !duplicated)

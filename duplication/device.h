@@ -70,6 +70,10 @@ struct DuplicationSession {
     // The output's desktop origin, to make the system cursor position output-relative.
     std::int32_t desktop_left = 0;
     std::int32_t desktop_top = 0;
+    // Where a screen-cast portal serves (Wayland): the restore token the next duplication
+    // opens with (nullopt: the one the provider stored for the output); after each
+    // duplication, the one the portal gave for next time (nullopt: none, or no portal).
+    std::optional<std::string> cast_token;
 
     // The pointer as it is drawn into this session's frames.
     const CursorState& drawn_cursor() const { return turned_cursor ? *turned_cursor : cursor; }
@@ -88,9 +92,10 @@ struct DuplicationSession {
     // which takes the fresh duplication's first frame itself). With `same_output`, the
     // output must bear that name: it is looked for among the adapter's outputs when
     // `output_index` names another, and DXGI_ERROR_ACCESS_LOST when none does. On failure
-    // nothing obtained survives.
+    // nothing obtained survives. `cast_token` starts the session's cast_token.
     static Result<DuplicationSession> open(std::uint32_t device_index, std::uint32_t output_index, bool cursor_enabled,
-                                           std::u16string_view same_output = {}, bool warm_up = true);
+                                           std::u16string_view same_output = {}, bool warm_up = true,
+                                           std::optional<std::string> cast_token = std::nullopt);
 };
 
 // The description of the session's frame textures (width x height BGRA, default usage,

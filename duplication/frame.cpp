@@ -4,6 +4,7 @@
 
 #include "duplication/dpi_awareness.h"
 #include "platform/os.h"
+#include "platform/screen_cast.h"
 
 namespace vistrel {
 namespace {
@@ -36,17 +37,21 @@ Result<Acquired> recreate_duplication(DuplicationSession& session, ComPtr<IError
     const HRESULT lost = session.lost_hresult;
     const PerMonitorDpiScope dpi;
     ComPtr<IDXGIOutputDuplication> fresh;
+    set_cast_restore_token(session.output.get(), session.cast_token);
     const HRESULT hr = session.output->DuplicateOutput(session.device.get(), fresh.put());
     if (FAILED(hr)) (void)os::take_error_info();
     // Only a duplication taken away (ACCESS_LOST) can come back; a removed device cannot.
     session.refused_for_now = lost == DXGI_ERROR_ACCESS_LOST && FAILED(hr) && refused_for_now(hr);
     if (FAILED(hr) || !fresh) return Failure::hresult(lost, std::move(lost_info));
-    // A display-mode change: frames of another size would no longer match the textures.
-    // The fresh duplication goes too, so a new session can duplicate the output.
+    // A display-mode change: frames of another size would no longer match the textures,
+    // and frames of another rotation would no longer be what the session reports. The
+    // fresh duplication goes too, so a new session can duplicate the output.
     DXGI_OUTDUPL_DESC desc{};
     fresh->GetDesc(&desc);
-    if (desc.ModeDesc.Width != session.width || desc.ModeDesc.Height != session.height)
+    if (desc.ModeDesc.Width != session.width || desc.ModeDesc.Height != session.height ||
+        static_cast<std::uint32_t>(desc.Rotation) != session.rotation)
         return Failure::hresult(lost, std::move(lost_info));
+    session.cast_token = cast_restore_token(fresh.get());
     session.duplication = std::move(fresh);
     session.lost_hresult = S_OK;
     ++session.duplication_generation;

@@ -5,6 +5,7 @@
 #include "platform/linux/backend_choice.h"
 #include "platform/posix/error_info.h"
 #include "platform/provider_name.h"
+#include "platform/screen_cast.h"
 #include "platform/wayland/provider.h"
 #include "platform/x11/provider.h"
 
@@ -37,6 +38,15 @@ BOOL GetCursorInfo(CURSORINFO* info) {
 }
 
 namespace vistrel {
+
+// Only Wayland objects take or give a token; the calls pass X11's by.
+void set_cast_restore_token(IDXGIOutput1* output, const std::optional<std::string>& token) {
+    wayland::set_restore_token(output, token);
+}
+
+std::optional<std::string> cast_restore_token(IDXGIOutputDuplication* duplication) {
+    return wayland::restore_token_of(duplication);
+}
 
 const char* provider_name() { return current_backend().backend == Backend::kWayland ? "wayland" : "x11"; }
 

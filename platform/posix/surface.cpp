@@ -8,8 +8,8 @@ namespace {
 
 class HeapSurface final : public Surface {
 public:
-    HeapSurface(std::uint32_t width, std::uint32_t height, std::unique_ptr<std::uint8_t[]> memory)
-        : Surface(width, height, memory.get()), memory_(std::move(memory)) {}
+    HeapSurface(std::uint32_t width, std::uint32_t height, std::uint32_t pitch, std::unique_ptr<std::uint8_t[]> memory)
+        : Surface(width, height, pitch, memory.get()), memory_(std::move(memory)) {}
 
 private:
     std::unique_ptr<std::uint8_t[]> memory_;
@@ -18,25 +18,27 @@ private:
 }  // namespace
 
 void Surface::make_rows_opaque(std::uint32_t top, std::uint32_t bottom) {
-    auto* words = reinterpret_cast<std::uint32_t*>(data_) + std::size_t{top} * width_;
-    const std::size_t count = std::size_t{bottom - top} * width_;
-    for (std::size_t i = 0; i < count; ++i) words[i] |= 0xFF000000u;
-}
-
-void Surface::copy_rows_opaque(std::uint32_t top, std::uint32_t bottom, const std::uint8_t* rows) {
-    auto* words = reinterpret_cast<std::uint32_t*>(data_) + std::size_t{top} * width_;
-    const std::size_t count = std::size_t{bottom - top} * width_;
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t word;
-        std::memcpy(&word, rows + i * 4, 4);
-        words[i] = word | 0xFF000000u;
+    for (std::uint32_t y = top; y < bottom; ++y) {
+        auto* words = reinterpret_cast<std::uint32_t*>(data_ + std::size_t{y} * pitch_);
+        for (std::uint32_t x = 0; x < width_; ++x) words[x] |= 0xFF000000u;
     }
 }
 
-SurfacePtr heap_surface(std::uint32_t width, std::uint32_t height) {
-    std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow) std::uint8_t[std::size_t{width} * height * 4]);
+void Surface::copy_rows_opaque(std::uint32_t top, std::uint32_t bottom, const std::uint8_t* rows) {
+    for (std::uint32_t y = top; y < bottom; ++y, rows += std::size_t{width_} * 4) {
+        auto* words = reinterpret_cast<std::uint32_t*>(data_ + std::size_t{y} * pitch_);
+        for (std::uint32_t x = 0; x < width_; ++x) {
+            std::uint32_t word;
+            std::memcpy(&word, rows + std::size_t{x} * 4, 4);
+            words[x] = word | 0xFF000000u;
+        }
+    }
+}
+
+SurfacePtr heap_surface(std::uint32_t width, std::uint32_t height, std::uint32_t pitch) {
+    std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow) std::uint8_t[std::size_t{pitch} * height]);
     if (!memory) return nullptr;
-    return std::make_shared<HeapSurface>(width, height, std::move(memory));
+    return std::make_shared<HeapSurface>(width, height, pitch, std::move(memory));
 }
 
 SurfacePtr blank_surface(std::uint32_t width, std::uint32_t height) {

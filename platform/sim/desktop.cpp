@@ -2,36 +2,52 @@
 
 #include <chrono>
 #include <cstring>
+#include <new>
 
 namespace vistrel::sim {
 
-std::shared_ptr<Surface> Surface::blank(std::uint32_t width, std::uint32_t height) {
-    auto s = std::make_shared<Surface>();
-    s->width = width;
-    s->height = height;
-    s->pitch = pitch_for(width);
-    s->bytes.assign(std::size_t{s->pitch} * height, 0);
+namespace {
+
+SurfacePtr padded_surface(std::uint32_t width, std::uint32_t height) {
+    SurfacePtr s = posix::heap_surface(width, height, (width * 4 + 255) / 256 * 256);
+    if (!s) throw std::bad_alloc();
     return s;
 }
 
-std::shared_ptr<Surface> Surface::from_packed(std::uint32_t width, std::uint32_t height, const std::uint8_t* packed) {
-    auto s = blank(width, height);
+}  // namespace
+
+SurfacePtr zero_surface(std::uint32_t width, std::uint32_t height) {
+    SurfacePtr s = padded_surface(width, height);
+    std::memset(s->data(), 0, s->size());
+    return s;
+}
+
+SurfacePtr surface_from_packed(std::uint32_t width, std::uint32_t height, const std::uint8_t* packed) {
+    SurfacePtr s = zero_surface(width, height);
     for (std::uint32_t y = 0; y < height; ++y)
-        std::memcpy(s->bytes.data() + std::size_t{y} * s->pitch, packed + std::size_t{y} * width * 4, width * 4);
+        std::memcpy(s->data() + std::size_t{y} * s->pitch(), packed + std::size_t{y} * width * 4, width * 4);
     return s;
 }
 
-std::vector<std::uint8_t> Surface::packed() const {
+SurfacePtr copy_of(const Surface& surface) {
+    SurfacePtr s = padded_surface(surface.width(), surface.height());
+    std::memcpy(s->data(), surface.data(), s->size());
+    return s;
+}
+
+std::vector<std::uint8_t> packed(const Surface& surface) {
+    const std::uint32_t width = surface.width(), height = surface.height();
     std::vector<std::uint8_t> out(std::size_t{width} * height * 4);
     for (std::uint32_t y = 0; y < height; ++y)
-        std::memcpy(out.data() + std::size_t{y} * width * 4, bytes.data() + std::size_t{y} * pitch, width * 4);
+        std::memcpy(out.data() + std::size_t{y} * width * 4, surface.data() + std::size_t{y} * surface.pitch(),
+                    width * 4);
     return out;
 }
 
 SurfacePtr pattern_surface(std::uint32_t width, std::uint32_t height) {
-    auto s = Surface::blank(width, height);
+    SurfacePtr s = zero_surface(width, height);
     for (std::uint32_t y = 0; y < height; ++y) {
-        std::uint8_t* row = s->bytes.data() + std::size_t{y} * s->pitch;
+        std::uint8_t* row = s->data() + std::size_t{y} * s->pitch();
         for (std::uint32_t x = 0; x < width; ++x) {
             row[4 * x + 0] = static_cast<std::uint8_t>(x);
             row[4 * x + 1] = static_cast<std::uint8_t>(y);
@@ -180,7 +196,7 @@ void OutputState::animation_loop(double hz) {
         base = image;
     }
     // Images nobody else holds any more are reused: only their first pixel changes.
-    std::vector<std::shared_ptr<Surface>> pool;
+    std::vector<SurfacePtr> pool;
     std::uint32_t counter = 0;
     auto deadline = clock::now();
     for (;;) {
@@ -189,15 +205,15 @@ void OutputState::animation_loop(double hz) {
             std::unique_lock lock(animator_mutex_);
             if (animator_wake_.wait_until(lock, deadline, [this] { return animator_stop_; })) return;
         }
-        std::shared_ptr<Surface> next;
+        SurfacePtr next;
         for (auto& candidate : pool)
             if (candidate.use_count() == 1) next = candidate;
         if (!next) {
-            next = std::make_shared<Surface>(*base);
+            next = copy_of(*base);
             pool.push_back(next);
         }
         ++counter;
-        std::memcpy(next->bytes.data(), &counter, sizeof counter);
+        std::memcpy(next->data(), &counter, sizeof counter);
         present(next, nullptr);
     }
 }

@@ -11,26 +11,22 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/surface.h"
 #include "platform/sim/machine.h"
 
 namespace vistrel::sim {
 
-// A texture's pixels: BGRA rows of `pitch` bytes (width x 4 rounded up to 256, as a
-// staging texture's RowPitch is). Immutable once shared: copies share the pointer.
-struct Surface {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t pitch = 0;
-    std::vector<std::uint8_t> bytes;
+using posix::Surface;
+using posix::SurfacePtr;
 
-    static std::uint32_t pitch_for(std::uint32_t width) { return (width * 4 + 255) / 256 * 256; }
-    // Zero-filled.
-    static std::shared_ptr<Surface> blank(std::uint32_t width, std::uint32_t height);
-    // From packed BGRA rows of width x height pixels.
-    static std::shared_ptr<Surface> from_packed(std::uint32_t width, std::uint32_t height, const std::uint8_t* packed);
-    std::vector<std::uint8_t> packed() const;
-};
-using SurfacePtr = std::shared_ptr<const Surface>;
+// Zero-filled BGRA rows padded to a multiple of 256 bytes, as a staging texture's RowPitch
+// is on Windows, so readers meet rows longer than their pixels. Throws std::bad_alloc when
+// memory is short.
+SurfacePtr zero_surface(std::uint32_t width, std::uint32_t height);
+// From packed BGRA rows of width x height pixels.
+SurfacePtr surface_from_packed(std::uint32_t width, std::uint32_t height, const std::uint8_t* packed);
+SurfacePtr copy_of(const Surface& surface);
+std::vector<std::uint8_t> packed(const Surface& surface);
 
 // What one duplication has not yet delivered; presents coalesce into it.
 struct PendingUpdate {

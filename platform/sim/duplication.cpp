@@ -8,10 +8,10 @@
 namespace vistrel::sim {
 namespace {
 
-// An acquired frame's desktop image; queried for its texture.
-class DesktopResource final : public posix::ComObject<IDXGIResource, IDXGIDeviceSubObject, IDXGIObject> {
+// An acquired frame's desktop image, its query for the texture open to faults.
+class DesktopResource final : public posix::DesktopResource {
 public:
-    DesktopResource(SurfacePtr image, std::uint32_t format) : image_(std::move(image)), format_(format) {}
+    using posix::DesktopResource::DesktopResource;
 
 protected:
     HRESULT query_other(REFIID riid, void** object) override {
@@ -19,23 +19,8 @@ protected:
         CallResult call = enter("QueryInterface(ID3D11Texture2D)");
         if (call.outcome == Outcome::Fail) return call.hresult;
         if (call.outcome == Outcome::Null) return S_OK;
-        D3D11_TEXTURE2D_DESC desc{};
-        desc.Width = image_->width;
-        desc.Height = image_->height;
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = static_cast<DXGI_FORMAT>(format_);
-        desc.SampleDesc = {1, 0};
-        desc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
-        auto* texture = new Texture(desc, image_);
-        *object = riid == iid_of<ID3D11Texture2D>() ? static_cast<void*>(static_cast<ID3D11Texture2D*>(texture))
-                                                    : static_cast<void*>(static_cast<ID3D11Resource*>(texture));
-        return S_OK;
+        return posix::DesktopResource::query_other(riid, object);
     }
-
-private:
-    SurfacePtr image_;
-    std::uint32_t format_;
 };
 
 class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
@@ -129,10 +114,10 @@ private:
     // has none yet, and with HDR on a 16-bit float one for frames without a new image.
     IDXGIResource* desktop_resource(const PendingUpdate& pending) const {
         const OutputConfig& config = output_->config;
-        if (pending.blank)
-            return new DesktopResource(Surface::blank(state_.mode_width, state_.mode_height), config.surface_format);
+        const auto format = static_cast<DXGI_FORMAT>(config.surface_format);
+        if (pending.blank) return new DesktopResource(zero_surface(state_.mode_width, state_.mode_height), format);
         if (!pending.image && config.hdr) return new DesktopResource(output_->image, DXGI_FORMAT_R16G16B16A16_FLOAT);
-        return new DesktopResource(output_->image, config.surface_format);
+        return new DesktopResource(output_->image, format);
     }
 
     std::shared_ptr<OutputState> output_;

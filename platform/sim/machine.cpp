@@ -247,7 +247,7 @@ std::int64_t present(std::uint32_t adapter, std::uint32_t output, const std::vec
             height = state->mode_height;
         }
         if (image->size() != std::size_t{width} * height * 4) return -1;
-        surface = Surface::from_packed(width, height, image->data());
+        surface = surface_from_packed(width, height, image->data());
     }
     const std::int64_t time = state->present(std::move(surface), pointer);
     if (pointer && (pointer->x || pointer->y || pointer->visible)) {
@@ -276,7 +276,7 @@ std::vector<std::uint8_t> image(std::uint32_t adapter, std::uint32_t output) {
         std::lock_guard lock(state->mutex);
         surface = state->image;
     }
-    return surface->packed();
+    return packed(*surface);
 }
 
 std::optional<std::pair<std::uint32_t, std::uint32_t>> mode(std::uint32_t adapter, std::uint32_t output) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/posix/com_object.h"
+#include "platform/posix/texture.h"
 #include "platform/sim/desktop.h"
 
 namespace vistrel::sim {
@@ -18,40 +18,25 @@ struct KeyedMutexState {
     std::chrono::steady_clock::time_point consumer_holds_until{};  // guarded by mutex
 };
 
-// A 2D texture: its description and its pixels (shared copy-on-write, so CopyResource
-// costs what a GPU copy costs the CPU: nearly nothing).
-class Texture final : public posix::ComObject<ID3D11Texture2D, ID3D11Resource, ID3D11DeviceChild> {
+// A texture the simulated device creates. Nothing copied in, it reads as zeros in rows
+// padded as a staging texture's are; created with the keyed-mutex and NT-handle sharing
+// flags, it answers for IDXGIKeyedMutex and IDXGIResource1.
+class Texture final : public posix::Texture {
 public:
-    Texture(const D3D11_TEXTURE2D_DESC& desc, SurfacePtr content);
+    explicit Texture(const D3D11_TEXTURE2D_DESC& desc)
+        : posix::Texture(desc, nullptr), keyed_mutex_(std::make_shared<KeyedMutexState>()) {}
 
-    void STDMETHODCALLTYPE GetDesc(D3D11_TEXTURE2D_DESC* desc) override { *desc = desc_; }
-
-    const D3D11_TEXTURE2D_DESC& desc() const { return desc_; }
-    SurfacePtr content() const;
-    void set_content(SurfacePtr content);
-    // Map/Unmap: the mapped surface stays alive while mapped.
-    SurfacePtr map();
-    bool unmap();
-
-    // Created with the keyed-mutex and NT-handle sharing flags.
     bool shareable() const;
     const std::shared_ptr<KeyedMutexState>& keyed_mutex() const { return keyed_mutex_; }
 
 protected:
-    const char* trace_name() const override { return "ID3D11Texture2D"; }
-    // A shareable texture answers for IDXGIKeyedMutex and IDXGIResource1.
+    SurfacePtr blank() const override { return zero_surface(desc().Width, desc().Height); }
     HRESULT query_other(REFIID riid, void** object) override;
 
 private:
-    const D3D11_TEXTURE2D_DESC desc_;
     std::shared_ptr<KeyedMutexState> keyed_mutex_;
-    mutable std::mutex mutex_;
-    SurfacePtr content_;
-    SurfacePtr mapped_;
 };
 
-// The simulated texture behind a resource, or null for a foreign one.
-Texture* as_texture(ID3D11Resource* resource);
 // Whether `object` is a simulated device.
 bool is_device(IUnknown* object);
 // A new duplication of `output`, registered with it until released; the output's refusal

@@ -126,7 +126,7 @@ std::vector<std::uint8_t> read_shared(std::uintptr_t handle) {
         texture->GetDesc(&desc);
         return std::vector<std::uint8_t>(std::size_t{desc.Width} * desc.Height * 4, 0);
     }
-    return content->packed();
+    return packed(*content);
 }
 
 bool hold_shared(std::uintptr_t handle, std::uint32_t milliseconds) {

@@ -1,98 +1,44 @@
 // Frames: a reader thread of the duplication's own keeps one screencopy frame requested
 // with copy_with_damage, so the compositor answers only when the output changed (the first
 // answer is the whole output) and says which rows. Answers land in a reused wl_shm buffer;
-// the thread copies their changed rows into the newest image and asks again at once, so
-// changes that come while the caller is busy coalesce there, as DXGI coalesces them. An
-// acquisition copies the rows changed since the last one into the image the textures
-// share, which therefore changes only during an acquisition, as the core expects.
+// the thread hands their changed rows to the frame exchange and asks again at once.
 #include "platform/wayland/duplication.h"
 
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
 #include "platform/os.h"
-#include "platform/posix/com_object.h"
 #include "platform/posix/error_info.h"
-#include "platform/posix/texture.h"
+#include "platform/wayland/exchange_duplication.h"
 #include "platform/wayland/globals.h"
 #include "platform/wayland/protocols.h"
+#include "platform/wayland/rotation.h"
 #include "platform/wayland/shm_buffer.h"
+#include "platform/wayland/wake_event.h"
 
 namespace vistrel::wayland {
 namespace {
 
-// Present times in the 100 ns ticks of a performance counter.
-LONGLONG ticks_now() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count() / 100;
-}
-
-// The pointer shape offered with the first frame: one transparent pixel, drawn as nothing.
-constexpr UINT kPointerProbeSize = 4;
-
-// Rows [top, bottom) that changed; empty when top == bottom.
-struct Band {
-    std::uint32_t top = 0, bottom = 0;
-    bool empty() const { return top >= bottom; }
-    void add(Band other) {
-        if (other.empty()) return;
-        *this = empty() ? other : Band{std::min(top, other.top), std::max(bottom, other.bottom)};
-    }
-};
-
-// An eventfd that wakes the reader thread's wait.
-class WakeEvent {
-public:
-    WakeEvent() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    WakeEvent(const WakeEvent&) = delete;
-    WakeEvent& operator=(const WakeEvent&) = delete;
-    ~WakeEvent() {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool valid() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    void signal() const {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = write(fd_, &one, sizeof one);  // a full counter wakes too
-    }
-
-private:
-    int fd_;
-};
-
-class Duplication final : public posix::ComObject<IDXGIOutputDuplication, IDXGIObject> {
+class Duplication final : public ExchangeDuplication {
 public:
     Duplication(std::unique_ptr<Globals> globals, OutputState* output)
-        : globals_(std::move(globals)), output_(output), width_(output->width), height_(output->height) {}
+        : ExchangeDuplication(output->width, output->height, rotation_of(output->transform)),
+          globals_(std::move(globals)),
+          output_(output),
+          transform_(output->transform) {}
     ~Duplication() override;
 
     bool start(WlFailure& failure);
-
-    void STDMETHODCALLTYPE GetDesc(DXGI_OUTDUPL_DESC* desc) override {
-        *desc = DXGI_OUTDUPL_DESC{};
-        desc->ModeDesc.Width = width_;
-        desc->ModeDesc.Height = height_;
-        desc->ModeDesc.RefreshRate = {60, 1};
-        desc->ModeDesc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-        desc->Rotation = DXGI_MODE_ROTATION_IDENTITY;
-        desc->DesktopImageInSystemMemory = TRUE;
-    }
-
-    HRESULT STDMETHODCALLTYPE AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
-                                               IDXGIResource** resource) override;
-    HRESULT STDMETHODCALLTYPE GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
-                                                   DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) override;
-    HRESULT STDMETHODCALLTYPE ReleaseFrame() override {
-        if (!held_) return DXGI_ERROR_INVALID_CALL;
-        held_ = false;
-        return S_OK;
-    }
+    // Publishes the first whole image into `into`, within `timeout_ms`.
+    bool copy_first(FrameExchange& into, std::uint32_t timeout_ms, WlFailure& failure);
 
 private:
+    // The caller draws pointers: from now on the compositor does, into every frame.
+    void pointer_wanted() override;
+
     enum class FrameState { kNone, kWaiting, kReady, kFailed };
 
     // --- the reader thread's: the connection and everything on it ---
@@ -100,7 +46,8 @@ private:
     void read_frames();
     // A new mode or a removed output: frames would no longer be what GetDesc promised.
     bool output_changed() const {
-        return output_->removed || (output_->width != 0 && (output_->width != width_ || output_->height != height_));
+        return output_->removed || (output_->width != 0 && (output_->width != width_ || output_->height != height_ ||
+                                                            output_->transform != transform_));
     }
     void request_frame();
     // Answers the compositor's buffer description with the copy request.
@@ -122,8 +69,8 @@ private:
 
     // First, so it goes last: every proxy and buffer below lives on its connection.
     std::unique_ptr<Globals> globals_;
-    OutputState* output_;  // owned by globals_
-    const std::uint32_t width_, height_;
+    OutputState* output_;           // owned by globals_
+    const std::int32_t transform_;  // a turned output is a new mode, as on Windows
     std::unique_ptr<ShmBuffer> shm_;
     Proxy frame_;
     FrameState state_ = FrameState::kNone;
@@ -138,23 +85,10 @@ private:
     // The next request is a plain copy: it answers at the next repaint, changed or not.
     bool plain_copy_ = false;
 
-    // --- shared with the acquiring thread, under mutex_ ---
+    // --- shared with the acquiring thread (and frames_, whose end is ACCESS_LOST or
+    // DEVICE_REMOVED) ---
     std::mutex mutex_;
-    std::condition_variable arrived_;
-    posix::SurfacePtr newest_;  // the newest whole image
-    Band unread_;               // rows of newest_ changed since the last acquisition
-    bool fresh_ = false;        // a frame arrived since the last acquisition
-    bool stop_ = false, wants_overlay_ = false;
-    HRESULT end_code_ = S_OK;  // the reader's end: ACCESS_LOST or DEVICE_REMOVED
-    std::string end_text_;
-
-    // --- the acquiring thread's ---
-    posix::SurfacePtr image_;
-    bool first_ = true, held_ = false;
-
-    // A forked child shares the parent's socket but not its reader thread: there the
-    // duplication is lost (the core opens one of the child's own) and never speaks.
-    const pid_t owner_ = getpid();
+    bool stop_ = false, wants_overlay_ = false;  // under mutex_
 
     WakeEvent wake_;
     std::unique_ptr<os::Thread> reader_;  // last: joined before anything above goes
@@ -191,9 +125,7 @@ const Duplication::FrameListener Duplication::kFrameListener = {
 };
 
 bool Duplication::start(WlFailure& failure) {
-    image_ = posix::blank_surface(width_, height_);
-    newest_ = posix::blank_surface(width_, height_);
-    if (!image_ || !newest_) {
+    if (!frames_.allocate(width_, height_)) {
         failure = {E_OUTOFMEMORY,
                    "out of memory for a " + std::to_string(width_) + "x" + std::to_string(height_) + " image"};
         return false;
@@ -211,7 +143,9 @@ bool Duplication::start(WlFailure& failure) {
 }
 
 Duplication::~Duplication() {
-    if (getpid() != owner_) {
+    if (forked()) {
+        // A forked child shares the parent's socket but not its reader thread: there the
+        // duplication is lost (the core opens one of the child's own) and never speaks.
         // Left behind on purpose: a destroy request would go out on the parent's stream,
         // and the parent's thread cannot be joined here.
         frame_.abandon();
@@ -309,70 +243,26 @@ void Duplication::publish_frame() {
     // A plain copy reports no damage, and rows counted from the bottom are not worth
     // mapping: then every row is new.
     const Band band = damage_reported_ && !y_invert_ ? frame_damage_ : Band{0, height_};
-    {
-        std::lock_guard lock(mutex_);
-        for (std::uint32_t y = band.top; y < band.bottom; ++y)
-            std::memcpy(newest_->data() + std::size_t{y} * newest_->pitch(), shm_->row(y_invert_ ? height_ - 1 - y : y),
-                        newest_->pitch());
-        unread_.add(band);
-        fresh_ = true;
-    }
-    arrived_.notify_all();
+    frames_.publish(band, [&](std::uint32_t y) { return shm_->row(y_invert_ ? height_ - 1 - y : y); });
 }
 
-void Duplication::publish_end(HRESULT code, std::string text) {
-    {
-        std::lock_guard lock(mutex_);
-        end_code_ = code;
-        end_text_ = std::move(text);
+void Duplication::publish_end(HRESULT code, std::string text) { frames_.end(code, std::move(text)); }
+
+bool Duplication::copy_first(FrameExchange& into, std::uint32_t timeout_ms, WlFailure& failure) {
+    const HRESULT acquired = frames_.acquire(timeout_ms);
+    if (acquired != S_OK) {
+        std::string why;
+        frames_.end_code(&why);
+        failure = {acquired == DXGI_ERROR_WAIT_TIMEOUT ? DXGI_ERROR_WAIT_TIMEOUT : acquired,
+                   why.empty() ? "no image of output '" + output_->name + "' in time" : why};
+        return false;
     }
-    arrived_.notify_all();
+    const posix::SurfacePtr& image = frames_.image();
+    into.publish({0, height_}, [&](std::uint32_t y) { return image->data() + std::size_t{y} * image->pitch(); });
+    return true;
 }
 
-HRESULT STDMETHODCALLTYPE Duplication::AcquireNextFrame(UINT timeout_ms, DXGI_OUTDUPL_FRAME_INFO* info,
-                                                        IDXGIResource** resource) {
-    *resource = nullptr;
-    *info = DXGI_OUTDUPL_FRAME_INFO{};
-    if (held_) return DXGI_ERROR_INVALID_CALL;
-    if (getpid() != owner_)
-        return posix::fail_with(DXGI_ERROR_ACCESS_LOST, "the duplication belongs to the parent process");
-    {
-        std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return fresh_ || end_code_ != S_OK; });
-        if (end_code_ != S_OK) return posix::fail_with(end_code_, end_text_);
-        if (!fresh_) return DXGI_ERROR_WAIT_TIMEOUT;
-        for (std::uint32_t y = unread_.top; y < unread_.bottom; ++y)
-            std::memcpy(image_->data() + std::size_t{y} * image_->pitch(),
-                        newest_->data() + std::size_t{y} * newest_->pitch(), image_->pitch());
-        image_->make_rows_opaque(unread_.top, unread_.bottom);
-        unread_ = {};
-        fresh_ = false;
-    }
-    const LONGLONG now = ticks_now();
-    info->LastPresentTime.QuadPart = now;
-    info->AccumulatedFrames = 1;
-    if (first_) {
-        info->LastMouseUpdateTime.QuadPart = now;
-        info->PointerShapeBufferSize = kPointerProbeSize;
-    }
-    first_ = false;
-    held_ = true;
-    *resource = posix::new_desktop_resource(image_);
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, void* buffer, UINT* required_size,
-                                                            DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) {
-    if (!held_) return DXGI_ERROR_INVALID_CALL;
-    *shape_info = DXGI_OUTDUPL_POINTER_SHAPE_INFO{};
-    *required_size = kPointerProbeSize;
-    if (buffer_size < kPointerProbeSize) return DXGI_ERROR_MORE_DATA;
-    std::memset(buffer, 0, kPointerProbeSize);
-    shape_info->Type = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR;
-    shape_info->Width = 1;
-    shape_info->Height = 1;
-    shape_info->Pitch = 4;
-    // The caller draws pointers: from now on the compositor does, into every frame.
+void Duplication::pointer_wanted() {
     bool asked_before = false;
     {
         std::lock_guard lock(mutex_);
@@ -380,12 +270,13 @@ HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, vo
         wants_overlay_ = true;
     }
     if (!asked_before) wake_.signal();
-    return S_OK;
 }
 
 }  // namespace
 
-IDXGIOutputDuplication* new_duplication(const std::string& display, const std::string& output, WlFailure& failure) {
+namespace {
+
+Duplication* open_duplication(const std::string& display, const std::string& output, WlFailure& failure) {
     std::unique_ptr<Globals> globals = Globals::open(display, failure);
     if (!globals) {
         // The factory reached this compositor: one that cannot be reached now is gone for
@@ -396,8 +287,8 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, const std::s
     if (!globals->screencopy()) {
         failure = {DXGI_ERROR_UNSUPPORTED,
                    "Wayland display '" + display +
-                       "' offers no zwlr_screencopy_manager_v1 (wlroots compositors such as sway do; GNOME and KDE "
-                       "need the xdg-desktop-portal route, which is not available yet)"};
+                       "' offers no zwlr_screencopy_manager_v1 (wlroots compositors such as sway do; elsewhere "
+                       "leave VISTREL_WAYLAND_ROUTE unset or set it to portal)"};
         return nullptr;
     }
     if (globals->screencopy().version() < 2) {
@@ -414,6 +305,18 @@ IDXGIOutputDuplication* new_duplication(const std::string& display, const std::s
     if (duplication->start(failure)) return duplication;
     duplication->Release();
     return nullptr;
+}
+
+}  // namespace
+
+IDXGIOutputDuplication* new_duplication(const std::string& display, const std::string& output, WlFailure& failure) {
+    return open_duplication(display, output, failure);
+}
+
+bool copy_output_once(const std::string& display, const std::string& output, FrameExchange& frames,
+                      std::uint32_t timeout_ms, WlFailure& failure) {
+    auto duplication = ComPtr<Duplication>::adopt(open_duplication(display, output, failure));
+    return duplication && duplication->copy_first(frames, timeout_ms, failure);
 }
 
 }  // namespace vistrel::wayland

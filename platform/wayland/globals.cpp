@@ -26,8 +26,8 @@ struct OutputListener {
 };
 
 const OutputListener kOutputListener = {
-    [](void*, wl_proxy*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, const char*, const char*,
-       std::int32_t) {},
+    [](void* data, wl_proxy*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, const char*,
+       const char*, std::int32_t transform) { state(data).pending_transform = transform; },
     [](void* data, wl_proxy*, std::uint32_t flags, std::int32_t width, std::int32_t height, std::int32_t) {
         if (!(flags & kOutputModeCurrent) || width <= 0 || height <= 0) return;
         state(data).pending_width = static_cast<std::uint32_t>(width);
@@ -36,6 +36,7 @@ const OutputListener kOutputListener = {
     [](void* data, wl_proxy*) {
         state(data).width = state(data).pending_width;
         state(data).height = state(data).pending_height;
+        state(data).transform = state(data).pending_transform;
     },
     [](void*, wl_proxy*, std::int32_t) {},
     [](void* data, wl_proxy*, const char* name) { state(data).name = name; },
@@ -55,7 +56,10 @@ const XdgOutputListener kXdgOutputListener = {
         state(data).x = x;
         state(data).y = y;
     },
-    [](void*, wl_proxy*, std::int32_t, std::int32_t) {},
+    [](void* data, wl_proxy*, std::int32_t width, std::int32_t height) {
+        state(data).logical_width = width;
+        state(data).logical_height = height;
+    },
     [](void*, wl_proxy*) {},
     [](void* data, wl_proxy*, const char* name) {
         if (state(data).name.empty()) state(data).name = name;

@@ -18,6 +18,10 @@ struct OutputState {
     // The current mode, in output pixels, as of the last "done".
     std::uint32_t width = 0, height = 0;
     std::uint32_t pending_width = 0, pending_height = 0;
+    // wl_output's transform, as of the last "done": frames come in the mode's orientation.
+    std::int32_t transform = 0, pending_transform = 0;
+    // xdg-output's logical size: the mode rotated by the transform and divided by the scale.
+    std::int32_t logical_width = 0, logical_height = 0;
     bool removed = false;  // the global went away
 };
 

@@ -2,6 +2,9 @@
 // provider chooses between it and X11 at run time).
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "platform/dxgi.h"
 
 namespace vistrel::wayland {
@@ -12,5 +15,9 @@ HRESULT create_device(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driver_type, const 
                       D3D_FEATURE_LEVEL* feature_level, ID3D11DeviceContext** immediate_context);  // D3D11CreateDevice
 // Whether `adapter` is one of this provider's.
 bool is_wayland_adapter(IDXGIAdapter* adapter);
+// The portal restore token of the provider's outputs and duplications (ignored for, and
+// nullopt from, any other object).
+void set_restore_token(IDXGIOutput1* output, const std::optional<std::string>& token);
+std::optional<std::string> restore_token_of(IDXGIOutputDuplication* duplication);
 
 }  // namespace vistrel::wayland

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/posix/com_object.h"
-#include "platform/posix/texture.h"
+#include "platform/posix/cpu_device.h"
 #include "platform/posix/wide_field.h"
 #include "platform/x11/adapter.h"
 #include "platform/x11/duplication.h"

@@ -83,11 +83,13 @@ class CaptureTimeout(CaptureError):
 class Capturer:
     """One output (monitor) of one adapter, opened for capture.
 
-    ``Capturer(output=0, *, cursor=True, region=None, device=0)`` opens output ``output``
+    ``Capturer(output=0, *, cursor=True, region=None, device=0, restore_token=None)`` opens output ``output``
     of adapter ``device`` (the indices of :func:`list_outputs`) and takes its first frame
     at once (so an immediate :meth:`grab` of a still desktop returns None; use
     :meth:`screenshot` for the current image). ``cursor`` draws the mouse pointer into
-    frames; ``region`` is the default region of every capture. Raises ``CaptureError`` or
+    frames; ``region`` is the default region of every capture; ``restore_token`` opens a
+    Wayland portal session without its dialog (None: the token stored for the output).
+    Raises ``CaptureError`` or
     a subclass when the output cannot be duplicated, ``ValueError`` for a bad region.
 
     States: ready after construction; capturing in the background between
@@ -96,7 +98,13 @@ class Capturer:
     """
 
     def __new__(
-        cls, output: int = 0, *, cursor: bool = True, region: Optional[_Region] = None, device: int = 0
+        cls,
+        output: int = 0,
+        *,
+        cursor: bool = True,
+        region: Optional[_Region] = None,
+        device: int = 0,
+        restore_token: Optional[str] = None,
     ) -> "Capturer": ...
     @property
     def output_idx(self) -> int:
@@ -127,6 +135,10 @@ class Capturer:
     @property
     def is_capturing(self) -> bool:
         """True while a background capture or a ``frames()`` iterator runs."""
+    @property
+    def token(self) -> Optional[str]:
+        """The restore token the Wayland screen-cast portal gave for the next session;
+        None on other routes and platforms."""
     def grab(
         self, timeout_ms: int = 1000, fmt: str = "bgra", region: Optional[_Region] = None
     ) -> Optional[NDArray[np.uint8]]:

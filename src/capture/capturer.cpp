@@ -8,10 +8,12 @@
 namespace vistrel {
 
 Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
-                                                 std::u16string_view same_output, bool warm_up) {
-    // Opening waits up to 100 ms for its warm-up frames: other threads run meanwhile.
+                                                 std::u16string_view same_output, bool warm_up,
+                                                 std::optional<std::string> cast_token) {
+    // Opening waits up to 100 ms for its warm-up frames (and a portal for its dialog):
+    // other threads run meanwhile.
     py::ReleaseGil released;
-    return DuplicationSession::open(device, output, cursor, same_output, warm_up);
+    return DuplicationSession::open(device, output, cursor, same_output, warm_up, std::move(cast_token));
 }
 
 void CapturerState::adopt(DuplicationSession opened) {
@@ -20,6 +22,7 @@ void CapturerState::adopt(DuplicationSession opened) {
     rotation = opened.rotation;
     output_idx = opened.output_index;
     output_name = opened.output_name;
+    cast_token = opened.cast_token;
     // The default region is the whole output, whatever size the output has now.
     if (region_is_default) region = Region::whole(width, height);
     session.emplace(std::move(opened));
@@ -51,7 +54,8 @@ bool require(const CapturerState& state, Need need) {
 DuplicationSession* ensure_session(CapturerState& state) {
     if (!require(state, Need::Session)) return nullptr;
     if (state.stage() == Stage::Ready) return &*state.session;
-    auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, state.output_name);
+    auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, state.output_name, true,
+                                        state.cast_token);
     if (!opened) {
         raise_failure(opened.take_failure());
         return nullptr;

@@ -34,6 +34,9 @@ struct CapturerState {
     std::uint32_t height = 0;
     std::uint32_t rotation = 0;
     bool cursor = true;
+    // The screen-cast restore token: the caller's to start with, then the newest the
+    // portal gave (kept here too while a capture thread holds the session).
+    std::optional<std::string> cast_token;
 
     py::ThreadBinding binding;
     py::BorrowFlag borrow;
@@ -57,7 +60,8 @@ bool require(const CapturerState& state, Need need);
 
 // Opens a session with the interpreter lock released (see DuplicationSession::open).
 Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
-                                                 std::u16string_view same_output = {}, bool warm_up = true);
+                                                 std::u16string_view same_output = {}, bool warm_up = true,
+                                                 std::optional<std::string> cast_token = std::nullopt);
 
 // The live session, reopened when absent (after a frames() iterator finished with it):
 // every capture method starts here, so a Detached Capturer behaves as a Ready one.

@@ -20,10 +20,11 @@ namespace {
 PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::guarded(
         [&]() -> PyObject* {
-            static const char* keywords[] = {"output", "cursor", "region", "device", nullptr};
-            PyObject *output_arg = nullptr, *cursor_arg = nullptr, *region_arg = nullptr, *device_arg = nullptr;
-            if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOO:Capturer", const_cast<char**>(keywords), &output_arg,
-                                             &cursor_arg, &region_arg, &device_arg))
+            static const char* keywords[] = {"output", "cursor", "region", "device", "restore_token", nullptr};
+            PyObject *output_arg = nullptr, *cursor_arg = nullptr, *region_arg = nullptr, *device_arg = nullptr,
+                     *token_arg = nullptr;
+            if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOOO:Capturer", const_cast<char**>(keywords),
+                                             &output_arg, &cursor_arg, &region_arg, &device_arg, &token_arg))
                 return nullptr;
             std::uint32_t output = 0, device = 0;
             bool cursor = true;
@@ -32,8 +33,11 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             if (cursor_arg && !py::to_bool(cursor_arg, "cursor", cursor)) return nullptr;
             if (!py::parse_region_arg(region_arg, region)) return nullptr;
             if (device_arg && !py::to_u32(device_arg, "device", device)) return nullptr;
+            std::optional<std::string> token;
+            if (token_arg && token_arg != Py_None && !py::to_str(token_arg, "restore_token", token.emplace()))
+                return nullptr;
 
-            auto opened = open_session_unlocked(device, output, cursor);
+            auto opened = open_session_unlocked(device, output, cursor, {}, true, std::move(token));
             if (!opened) return raise_failure(opened.take_failure());
             DuplicationSession& session = opened.value();
             Region effective = Region::whole(session.width, session.height);
@@ -71,7 +75,7 @@ PyObject* capturer_repr(PyObject* self) {
 
 // --- attributes ---
 
-enum class Field { OutputIdx, DeviceIdx, Width, Height, Rotation, Cursor, Region, Format, IsCapturing };
+enum class Field { OutputIdx, DeviceIdx, Width, Height, Rotation, Cursor, Region, Format, IsCapturing, Token };
 
 PyObject* get_field(PyObject* self, void* closure) {
     const auto field = static_cast<Field>(reinterpret_cast<std::intptr_t>(closure));
@@ -100,6 +104,11 @@ PyObject* get_field(PyObject* self, void* closure) {
                 return py::str("bgra").release();
             case Field::IsCapturing:
                 return PyBool_FromLong(s.stage() == Stage::Background || s.lifecycle->iterator_running());
+            case Field::Token: {
+                const std::optional<std::string>& token = s.session ? s.session->cast_token : s.cast_token;
+                if (!token) Py_RETURN_NONE;
+                return py::str(*token).release();
+            }
         }
         return nullptr;
     });
@@ -117,6 +126,7 @@ PyGetSetDef g_getset[] = {
     {"region", get_field, nullptr, nullptr, field_closure(Field::Region)},
     {"format", get_field, nullptr, nullptr, field_closure(Field::Format)},
     {"is_capturing", get_field, nullptr, nullptr, field_closure(Field::IsCapturing)},
+    {"token", get_field, nullptr, nullptr, field_closure(Field::Token)},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -192,7 +202,7 @@ PyMethodDef g_methods[] = {
 
 PyType_Slot g_slots[] = {
     {Py_tp_doc,
-     const_cast<char*>("Capturer(output=0, *, cursor=True, region=None, device=0)\n--\n\n"
+     const_cast<char*>("Capturer(output=0, *, cursor=True, region=None, device=0, restore_token=None)\n--\n\n"
                        "Capturer is the user-facing pyclass. Holds the live D3D11 state and orchestrates grabs.")},
     {Py_tp_new, reinterpret_cast<void*>(&capturer_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&Capturer::dealloc)},

@@ -2,14 +2,13 @@
 the background capture and frames() follow a changing screen, a new mode loses access."""
 import gc
 import os
-import threading
 import time
 
 import numpy as np
 import pytest
 
 from vistrel import _vistrel
-from scenes import noise, show_and_settle
+from scenes import Recolour, noise, show_and_settle
 
 
 def drain(capturer):
@@ -29,29 +28,6 @@ def test_still_screen_gives_no_frame_and_a_change_is_seen(sway):
     drain(c)
     assert np.array_equal(c.screenshot(), reference)
     c.close()
-
-
-class Recolour:
-    """Changes the whole background colour every `period` seconds on a thread."""
-
-    def __init__(self, sway, period=0.15):
-        self.sway, self.period = sway, period
-        self.stop_flag = threading.Event()
-        self.thread = threading.Thread(target=self.run)
-
-    def run(self):
-        level = 0
-        while not self.stop_flag.wait(self.period):
-            level = (level + 40) % 256
-            self.sway.msg(f"output * bg #{level:02x}{255 - level:02x}80 solid_color")
-
-    def __enter__(self):
-        self.thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop_flag.set()
-        self.thread.join()
 
 
 def test_background_capture_and_frames_follow_a_changing_screen(sway):
@@ -91,7 +67,10 @@ def test_mode_change_loses_access_and_a_new_capturer_has_the_new_size(own_sway):
     again.close()
 
 
-def test_closed_capturers_leave_no_thread_or_descriptor(sway):
+@pytest.mark.parametrize("route", ["screencopy", "portal"])
+def test_closed_capturers_leave_no_thread_or_descriptor(request, route):
+    request.getfixturevalue("sway" if route == "screencopy" else "cast")
+
     def counts():
         return len(os.listdir("/proc/self/task")), len(os.listdir("/proc/self/fd"))
 

@@ -41,12 +41,21 @@ def test_backend_override(sway, monkeypatch, backend, wayland, display, message)
             call()
 
 
-def test_routes(sway, monkeypatch):
+def test_routes(sway, monkeypatch, tmp_path):
     monkeypatch.setenv("VISTREL_WAYLAND_ROUTE", "screencopy")
-    assert _vistrel.list_outputs()[0]["provider"] == "wayland"
+    assert _vistrel.list_outputs()[0]["name"].endswith("(wlr-screencopy)")
+    with _vistrel.Capturer(restore_token="ignored without a portal") as c:
+        assert c.token is None
+    # The portal route without a session bus: said at once, and no bus is started for it.
     monkeypatch.setenv("VISTREL_WAYLAND_ROUTE", "portal")
-    with pytest.raises(_vistrel.CaptureError, match="the xdg-desktop-portal route is not available yet"):
+    monkeypatch.delenv("DBUS_SESSION_BUS_ADDRESS", raising=False)
+    monkeypatch.setenv("XDG_RUNTIME_DIR", str(tmp_path))
+    assert _vistrel.list_outputs()[0]["name"].endswith("(screen-cast portal)")
+    with pytest.raises(_vistrel.CaptureError, match="the screen-cast portal needs a session bus"):
         _vistrel.Capturer()
+    monkeypatch.setenv("VISTREL_WAYLAND_ROUTE", "pipe")
+    with pytest.raises(_vistrel.CaptureError, match="VISTREL_WAYLAND_ROUTE must be screencopy or portal, not 'pipe'"):
+        _vistrel.list_outputs()
 
 
 def test_grab_gpu_needs_windows(sway):

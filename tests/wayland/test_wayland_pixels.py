@@ -1,6 +1,7 @@
 """Captured bytes against the reference client's, in every layout and region, on each
 output, with and without the pointer."""
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -18,7 +19,7 @@ def test_outputs_name_the_provider_and_the_mode(sway):
     assert [(o["output_name"], o["width"], o["height"], o["provider"]) for o in outputs] == [
         ("HEADLESS-1", 1280, 720, "wayland")]
     assert outputs[0]["name"] == f"Wayland compositor {sway.display} (wlr-screencopy)"
-    out = subprocess.run(["python", "-m", "vistrel", "list"], capture_output=True, text=True, timeout=60)
+    out = subprocess.run([sys.executable, "-m", "vistrel", "list"], capture_output=True, text=True, timeout=60)
     assert "HEADLESS-1" in out.stdout and "provider: wayland" in out.stderr, out
 
 
@@ -80,3 +81,29 @@ def test_pointer_flag_is_honoured(sway, cursor):
     assert c.cursor is cursor
     assert np.array_equal(c.screenshot(), reference)
     c.close()
+
+
+# How many quarter turns counter-clockwise (np.rot90's k) make a frame upright, by the
+# rotation it reports: DXGI's 90 turns the frame a quarter clockwise.
+UPRIGHT_TURNS = {1: 0, 2: 3, 3: 2, 4: 1}
+
+
+def test_turned_and_scaled_outputs_give_mode_pixels_and_say_how_to_turn_them(own_sway):
+    own_sway.msg("output HEADLESS-1 mode 800x600")
+    show_and_settle(own_sway, noise(800, 600, 12))
+    for transform, scale, rotation, desktop in [("90", 1, 4, (600, 800)), ("180", 1, 3, (800, 600)),
+                                                ("270", 1, 2, (600, 800)), ("normal", 2, 1, (400, 300))]:
+        own_sway.msg(f"output HEADLESS-1 transform {transform} scale {scale}")
+        [listed] = _vistrel.list_outputs()
+        assert (listed["width"], listed["height"], listed["rotation"]) == (*desktop, rotation), transform
+        c = _vistrel.Capturer(cursor=False)
+        assert (c.width, c.height, c.rotation) == (800, 600, rotation), transform
+        upright = np.rot90(c.screenshot(), UPRIGHT_TURNS[rotation])
+        assert np.array_equal(upright, own_sway.grim()), transform
+        if transform == "90":
+            # Turning the output under an open capture is a new mode.
+            own_sway.msg("output HEADLESS-1 transform 180")
+            with pytest.raises(_vistrel.AccessLost):
+                for _ in range(20):
+                    c.grab(timeout_ms=1000)
+        c.close()

@@ -1,0 +1,64 @@
+#include "platform/wayland/frame_exchange.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/posix/error_info.h"
+
+namespace vistrel::wayland {
+
+bool FrameExchange::allocate(std::uint32_t width, std::uint32_t height) {
+    std::lock_guard lock(mutex_);
+    newest_ = posix::blank_surface(width, height);
+    image_ = posix::blank_surface(width, height);
+    return newest_ && image_;
+}
+
+void FrameExchange::publish(Band band, const std::function<const std::uint8_t*(std::uint32_t)>& row) {
+    {
+        std::lock_guard lock(mutex_);
+        for (std::uint32_t y = band.top; y < band.bottom; ++y)
+            std::memcpy(newest_->data() + std::size_t{y} * newest_->pitch(), row(y), newest_->pitch());
+        unread_.add(band);
+        fresh_ = true;
+    }
+    arrived_.notify_all();
+}
+
+void FrameExchange::end(HRESULT code, std::string text) {
+    {
+        std::lock_guard lock(mutex_);
+        if (end_code_ != S_OK) return;
+        end_code_ = code;
+        end_text_ = std::move(text);
+    }
+    arrived_.notify_all();
+}
+
+HRESULT FrameExchange::end_code(std::string* text) {
+    std::lock_guard lock(mutex_);
+    if (text) *text = end_text_;
+    return end_code_;
+}
+
+bool FrameExchange::wait_for_frame(std::uint32_t timeout_ms) {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [this] { return fresh_ || end_code_ != S_OK; });
+}
+
+HRESULT FrameExchange::acquire(std::uint32_t timeout_ms) {
+    std::unique_lock lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return fresh_ || end_code_ != S_OK; });
+    if (end_code_ != S_OK) return posix::fail_with(end_code_, end_text_);
+    if (!fresh_) return DXGI_ERROR_WAIT_TIMEOUT;
+    for (std::uint32_t y = unread_.top; y < unread_.bottom; ++y)
+        std::memcpy(image_->data() + std::size_t{y} * image_->pitch(),
+                    newest_->data() + std::size_t{y} * newest_->pitch(), image_->pitch());
+    image_->make_rows_opaque(unread_.top, unread_.bottom);
+    unread_ = {};
+    fresh_ = false;
+    return S_OK;
+}
+
+}  // namespace vistrel::wayland
