@@ -9,8 +9,6 @@ DEBIAN_PYTHON := /usr/bin/python3
 DEB_PACKAGES := g++ ninja-build libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 \
                 binutils-mingw-w64-x86-64 python3-dev python3-venv python3-numpy python3-pytest
 
-PY_INCLUDE = $(shell $(PYTHON) -c "import sysconfig; print(sysconfig.get_paths()['include'])")
-
 .PHONY: deps build test test-steps steps-doc ctest sanitize pytest pytest-debian win product layering format format-check wheel bench demo demo-sim pictures clean
 
 deps: .venv/.installed
@@ -30,17 +28,18 @@ deps: .venv/.installed
 	.venv/bin/python -m pip install -q --disable-pip-version-check -r requirements-dev.txt
 	touch $@
 
-# $(call configure,DIR,CMAKE OPTIONS): configures DIR, again whenever the options change.
+# $(call configure,PRESET[,DIR]): configures the tree of a preset of CMakePresets.json
+# (DIR, where the preset does not name its tree after itself), again when the presets
+# change; CMake re-runs itself when its own files change.
 define configure
-	@opts='-G Ninja -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja $(strip $(2))'; \
-	if [ ! -f $(1)/build.ninja ] || [ "$$(cat $(1)/.configured-with 2>/dev/null)" != "$$opts" ]; then \
-	  $(CMAKE) -S . -B $(1) $$opts && echo "$$opts" > $(1)/.configured-with; \
+	@dir=$(or $(2),$(1)); \
+	if [ ! -f $$dir/build.ninja ] || [ CMakePresets.json -nt $$dir/.preset-stamp ]; then \
+	  $(CMAKE) --preset $(1) && touch $$dir/.preset-stamp; \
 	fi
 endef
-PY_OPTIONS = -DPython3_EXECUTABLE=$(abspath $(PYTHON))
 
 build: deps
-	$(call configure,build,$(PY_OPTIONS))
+	$(call configure,build)
 	$(CMAKE) --build build -j $(JOBS)
 
 ctest: build
@@ -48,7 +47,7 @@ ctest: build
 
 # The C++ tests again with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
-	$(call configure,build-san,$(PY_OPTIONS) -DVISTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+	$(call configure,build-san)
 	$(CMAKE) --build build-san -j $(JOBS) --target vistrel_tests
 	cd build-san && PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=1 ../$(VENV_BIN)/ctest --output-on-failure -j $(JOBS)
 
@@ -62,14 +61,13 @@ pytest-debian: build
 	else echo "no Debian python3 with numpy and pytest: skipped"; fi
 
 win: deps
-	$(call configure,build-win,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVISTREL_TESTS=OFF \
-	  -DVISTREL_HOST_PYTHON_INCLUDE=$(PY_INCLUDE) -DVISTREL_BUILD_PYTHON=$(abspath $(PYTHON)))
+	$(call configure,build-win)
 	$(CMAKE) --build build-win -j $(JOBS)
 	$(PYTHON) cmake/check_pyd.py x86_64-w64-mingw32-objdump build-win/_vistrel.pyd
 
 # The module as the wheel ships it on Linux (no simulated machine): it links and imports.
 product: deps
-	$(call configure,build-product,$(PY_OPTIONS) -DVISTREL_TESTS=OFF)
+	$(call configure,build-product)
 	$(CMAKE) --build build-product -j $(JOBS)
 	$(PYTHON) cmake/check_module.py build-product/python/vistrel/_vistrel.abi3.so
 
@@ -126,4 +124,4 @@ pictures: x11
 	PYTHONPATH=build-x11/python $(PYTHON) tools/pictures.py
 
 clean:
-	rm -rf build build-san build-win build-product build-x11 build-pkg dist out
+	rm -rf build build-san build-tsan build-win build-product build-x11 build-fuzz build-pkg dist out

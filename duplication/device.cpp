@@ -75,7 +75,7 @@ Result<Adapter> find_adapter(std::uint32_t device_index) {
     hr = factory->EnumAdapters1(device_index, found.adapter.put());
     if (FAILED(hr) || !found.adapter) {
         drop_error_info();
-        return Failure::message("device index " + std::to_string(device_index) + " out of range");
+        return Failure::bad_value("device index " + std::to_string(device_index) + " out of range");
     }
     hr = found.adapter->GetDesc1(&found.desc);
     if (FAILED(hr)) return failed_call(hr);
@@ -87,8 +87,8 @@ Status create_device(IDXGIAdapter1* adapter, DuplicationSession& s) {
     HRESULT hr = D3D11CreateDevice(adapter, D3D_DRIVER_TYPE_UNKNOWN, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels,
                                    1, D3D11_SDK_VERSION, s.device.put(), nullptr, s.context.put());
     if (FAILED(hr)) return failed_call(hr);
-    if (!s.device) return Failure::message("D3D11CreateDevice returned no device");
-    if (!s.context) return Failure::message("D3D11CreateDevice returned no context");
+    if (!s.device) return Failure::described("D3D11CreateDevice returned no device");
+    if (!s.context) return Failure::described("D3D11CreateDevice returned no context");
     return Ok{};
 }
 
@@ -120,7 +120,7 @@ Result<FoundOutput> find_output(IDXGIAdapter1* adapter, std::uint32_t output_ind
     if (FAILED(hr) || !found.output) {
         drop_error_info();
         if (!same_output.empty()) return find_output_by_name(adapter, same_output);
-        return Failure::message(words::output_out_of_range(output_index, FAILED(hr) ? hr : 0, [adapter] {
+        return Failure::bad_value(words::output_out_of_range(output_index, FAILED(hr) ? hr : 0, [adapter] {
             std::uint32_t count = 0;
             for (ComPtr<IDXGIOutput> each; SUCCEEDED(adapter->EnumOutputs(count, each.put())) && each;) ++count;
             drop_error_info();

@@ -15,7 +15,7 @@ namespace vistrel {
 
 class Failure {
 public:
-    enum class Kind { Hresult, Closed, IteratorActive, Message, DeadlineExpired };
+    enum class Kind { Hresult, Closed, IteratorActive, BadValue, Described, DeadlineExpired };
 
     // A failed platform call; `error_info` is what GetErrorInfo held right after it.
     static Failure hresult(HRESULT code, ComPtr<IErrorInfo> error_info = nullptr) {
@@ -36,11 +36,13 @@ public:
     static Failure closed() { return Failure(Kind::Closed); }
     static Failure iterator_active() { return Failure(Kind::IteratorActive); }
     static Failure deadline_expired() { return Failure(Kind::DeadlineExpired); }
-    static Failure message(std::string text) {
-        Failure f(Kind::Message);
-        f.text_ = std::move(text);
-        return f;
-    }
+    // A value the caller gave that cannot be used (a region, a format, an index), in words
+    // naming it. Raised as ValueError.
+    static Failure bad_value(std::string text) { return with_text(Kind::BadValue, std::move(text)); }
+    // A failure known only by its words: a platform answer that has no code of its own, or
+    // a capture thread's exception as text. Raised as ValueError too: the exception classes
+    // with an `hresult` are kept for failed calls that carry one.
+    static Failure described(std::string text) { return with_text(Kind::Described, std::move(text)); }
 
     Failure(Failure&&) noexcept = default;
     Failure& operator=(Failure&&) noexcept = default;
@@ -51,11 +53,16 @@ public:
     std::uint32_t code() const { return static_cast<std::uint32_t>(code_); }
     IErrorInfo* error_info() const { return error_info_.get(); }
     ComPtr<IErrorInfo> take_error_info() { return std::move(error_info_); }
-    // The Message kind's text, or an Hresult failure's explanation (empty when none).
+    // The BadValue and Described kinds' text, or an Hresult failure's explanation (empty when none).
     const std::string& text() const { return text_; }
 
 private:
     explicit Failure(Kind kind) : kind_(kind) {}
+    static Failure with_text(Kind kind, std::string text) {
+        Failure f(kind);
+        f.text_ = std::move(text);
+        return f;
+    }
 
     Kind kind_;
     HRESULT code_ = 0;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_input.h"
-#include "src/convert/region_arg.h"
+#include "src/py/region_arg.h"
 #include "src/py/text.h"
 
 using namespace vistrel;
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::optional<RegionArg> parsed;
-    const bool ok = parse_region_arg(argument.get(), parsed);
+    const bool ok = py::parse_region_arg(argument.get(), parsed);
     if (ok == (PyErr_Occurred() != nullptr)) std::abort();  // success exactly when no error is set
     if (!ok) {
         if (well_formed) std::abort();
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Result<Region> region = validate_region(a, width, height);
     if (region.ok() != valid) std::abort();
     if (!valid) {
-        if (region.failure().kind() != Failure::Kind::Message || region.failure().text().empty()) std::abort();
+        if (region.failure().kind() != Failure::Kind::BadValue || region.failure().text().empty()) std::abort();
         return 0;
     }
     const Region& r = region.value();

@@ -1,4 +1,5 @@
-# libFuzzer targets (fuzz/): built with clang in build-fuzz/. `make fuzz-smoke` runs each
+# libFuzzer targets (fuzz/): built by the main project with clang in build-fuzz/ (the
+# build-fuzz preset, -DVISTREL_FUZZ=ON). `make fuzz-smoke` runs each
 # for FUZZ_SMOKE_SECONDS over the committed corpus and is part of `make test`; `make fuzz`
 # runs each for FUZZ_SECONDS and keeps what it learns in fuzz/corpus/<target>/.
 FUZZ_TARGETS := convert_fuzz cursor_fuzz region_fuzz
@@ -12,9 +13,8 @@ DEB_PACKAGES += clang libclang-rt-dev
 .PHONY: fuzz fuzz-smoke fuzz-build
 
 fuzz-build: deps
-	@test -f build-fuzz/build.ninja || $(CMAKE) -S fuzz -B build-fuzz -G Ninja \
-	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV_BIN)/ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	$(CMAKE) --build build-fuzz -j $(JOBS)
+	$(call configure,build-fuzz)
+	$(CMAKE) --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
 
 fuzz-smoke: fuzz-build
 	fuzz/run.sh build-fuzz $(FUZZ_SMOKE_SECONDS) scratch $(FUZZ_TARGETS)

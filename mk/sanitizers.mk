@@ -50,7 +50,7 @@ ASAN_ENV = ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$(CURDIR)/build
 .PHONY: tsan pytest-sanitize
 
 tsan: deps
-	$(call configure,build-tsan,$(PY_OPTIONS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_PROJECT_INCLUDE=$(CURDIR)/cmake/tsan.cmake)
+	$(call configure,build-tsan)
 	$(CMAKE) --build build-tsan -j $(JOBS) --target vistrel_tests _vistrel _vistrel_sim vistrel_package
 	@rm -f build-tsan/report.*
 	$(TSAN_ENV) build-tsan/tests/cpp/vistrel_tests --gtest_brief=1 --gtest_filter=$(TSAN_CPP_FILTER) || { cat build-tsan/report.* 2>/dev/null; exit 1; }
@@ -59,7 +59,7 @@ tsan: deps
 	  || { cat build-tsan/report.* 2>/dev/null; exit 1; }
 
 pytest-sanitize: deps
-	$(call configure,build-san,$(PY_OPTIONS) -DVISTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+	$(call configure,build-san)
 	$(CMAKE) --build build-san -j $(JOBS) --target _vistrel _vistrel_sim vistrel_package
 	@rm -f build-san/report.*
 	$(ASAN_ENV) LD_PRELOAD="$(ASAN_RUNTIME)" PYTHONPATH=build-san/python timeout 1200 \

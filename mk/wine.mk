@@ -7,8 +7,6 @@ WINE_BUILD := build-wine
 WINE_GTEST := $(CURDIR)/$(WINE_BUILD)/gtest
 WINE_TOOLCHAIN := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
                   -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix
-WINE_OPTIONS = $(WINE_TOOLCHAIN) -DVISTREL_TESTS=OFF -DVISTREL_WINE_TESTS=ON -DGTest_DIR=$(WINE_GTEST)/lib/cmake/GTest \
-               -DVISTREL_HOST_PYTHON_INCLUDE=$(PY_INCLUDE) -DVISTREL_BUILD_PYTHON=$(abspath $(PYTHON))
 TEST_STEPS += wine-test
 
 .PHONY: wine-build wine-test wine-clean
@@ -22,9 +20,9 @@ $(WINE_GTEST)/.installed:
 	touch $@
 
 wine-build: deps $(WINE_GTEST)/.installed
-	$(call configure,$(WINE_BUILD)/windows,$(WINE_OPTIONS))
+	$(call configure,wine-windows,$(WINE_BUILD)/windows)
 	$(CMAKE) --build $(WINE_BUILD)/windows -j $(JOBS) --target vistrel_os_tests vistrel_dxgi_tests
-	$(call configure,$(WINE_BUILD)/sim,$(WINE_OPTIONS) -DVISTREL_PROVIDER=sim -DVISTREL_SHIM=ON)
+	$(call configure,wine-sim,$(WINE_BUILD)/sim)
 	$(CMAKE) --build $(WINE_BUILD)/sim -j $(JOBS) --target vistrel_sim_tests
 
 # With the Linux test binary beside, the run prints both systems' timer lateness.

@@ -7,7 +7,7 @@ TEST_STEPS += x11-test
 .PHONY: x11 x11-test x11-bench
 
 x11: deps
-	$(call configure,build-x11,$(PY_OPTIONS) -DVISTREL_TESTS=OFF -DVISTREL_PROVIDER=x11)
+	$(call configure,build-x11)
 	$(CMAKE) --build build-x11 -j $(JOBS)
 
 # The shared suite too: the cases that need no simulated machine run on the X11 module.

@@ -5,6 +5,7 @@
 
 #include "platform/os.h"
 #include "platform/words.h"
+#include "src/capture/lifecycle.h"
 #include "src/py/gil.h"
 #include "src/py/once.h"
 #include "src/py/text.h"
@@ -118,10 +119,11 @@ std::string hresult_message(std::uint32_t code, IErrorInfo* error_info) { return
 PendingError failure_to_exception(Failure failure) {
     switch (failure.kind()) {
         case Failure::Kind::Closed:
-            return {ErrorClass::RuntimeError, "Capturer is closed"};
+            return {ErrorClass::RuntimeError, std::string(refusal_text(Refusal::Closed))};
         case Failure::Kind::IteratorActive:
-            return {ErrorClass::RuntimeError, "Capturer is busy: a frames() iterator is active"};
-        case Failure::Kind::Message:
+            return {ErrorClass::RuntimeError, std::string(refusal_text(Refusal::Busy))};
+        case Failure::Kind::BadValue:
+        case Failure::Kind::Described:
             return {ErrorClass::ValueError, failure.text()};
         case Failure::Kind::DeadlineExpired:
             return {ErrorClass::CaptureTimeout, "deadline expired"};

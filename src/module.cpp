@@ -21,8 +21,8 @@ namespace vistrel {
 namespace {
 
 // Builds a Python value for the enumeration; a failure here (memory exhaustion) becomes
-// a Message failure naming the Python error.
-Failure python_failure() { return Failure::message(take_python_error_text()); }
+// a failure described by the Python error's text.
+Failure python_failure() { return Failure::described(take_python_error_text()); }
 
 py::Ref output_dict(std::uint32_t device_idx, std::uint32_t output_idx, const DXGI_ADAPTER_DESC1& adapter,
                     const DXGI_OUTPUT_DESC& output, const std::string& pixel_path) {

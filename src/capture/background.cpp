@@ -294,7 +294,7 @@ std::optional<std::string> thread_failure_text(CaptureShared& shared) {
         failure = std::move(shared.error);
         shared.error.reset();
     }
-    // Rendered outside the slot's mutex: the interpreter lock is taken for it.
+    // Made outside the slot's mutex: the interpreter lock is taken for it.
     std::string text = exception_text(std::move(*failure));
     std::lock_guard lock(shared.error_mutex);
     shared.error_text = std::move(text);
@@ -318,12 +318,12 @@ WaitOutcome wait_for_frame(CaptureShared& shared, std::optional<std::uint64_t> t
     std::optional<os::Instant> deadline;
     if (timeout_ns) deadline = add_ns(os::now(), *timeout_ns);
     if (shared.thread_left_behind())
-        return Failure::message(
+        return Failure::described(
             "the capture thread did not survive fork(): it runs only in the parent process; call stop() and start() "
             "in this one");
     for (;;) {
         if (auto frame = take_newer(shared, 0)) return std::move(*frame);
-        if (auto text = thread_failure_text(shared)) return Failure::message(*text);
+        if (auto text = thread_failure_text(shared)) return Failure::described(*text);
         if (shared.stop.load()) return Stopped{};
         auto limit = wait_limit_ms(os::now(), deadline);
         if (!limit) return Failure::deadline_expired();

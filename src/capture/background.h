@@ -59,7 +59,7 @@ struct CaptureShared {
     std::mutex error_mutex;
     // What ended the thread, stored once (guarded by error_mutex): a failure, or the text
     // of an internal fault. The thread never takes the interpreter lock: the consumer
-    // renders the failure at its first look and keeps the text for every later look.
+    // turns the failure into its exception's text at its first look and keeps that text.
     std::optional<Failure> error;
     std::optional<std::string> error_text;
 
@@ -119,12 +119,12 @@ using WaitOutcome = std::variant<LatestFrame, Stopped, Failure>;
 std::optional<LatestFrame> take_newer(CaptureShared& shared, std::uint64_t seq);
 
 // Takes the next published frame, waiting up to `timeout_ns` (none: without limit).
-// Call without the interpreter lock. A failed thread gives a Message failure with its
-// rendered exception, every time it is asked.
+// Call without the interpreter lock. A failed thread gives a Described failure with its
+// exception's text, every time it is asked.
 WaitOutcome wait_for_frame(CaptureShared& shared, std::optional<std::uint64_t> timeout_ns);
 
 // The failure text of a thread that ended on a failure, if it did ("AccessLost: DXGI ...").
-// Call without the interpreter lock: it is taken to render the exception.
+// Call without the interpreter lock: it is taken to build the exception and read its text.
 std::optional<std::string> thread_failure_text(CaptureShared& shared);
 
 // Stops and joins every capture thread still running, with the interpreter lock released.

@@ -3,10 +3,10 @@
 
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
-#include "src/convert/region_arg.h"
 #include "src/py/args.h"
 #include "src/py/gil.h"
 #include "src/py/numpy_api.h"
+#include "src/py/region_arg.h"
 
 namespace vistrel {
 
@@ -21,17 +21,13 @@ PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::optional<RegionArg> region_given;
         bool video_mode = false;
         if (fps_arg && !py::to_u32(fps_arg, "target_fps", target_fps)) return nullptr;
-        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
         if (video_arg && !py::to_bool(video_arg, "video_mode", video_mode)) return nullptr;
 
-        if (state.background) {
-            PyErr_SetString(PyExc_RuntimeError, "Capturer is already capturing; call stop() first");
-            return nullptr;
-        }
-        if (*state.frames_busy) return raise_failure(Failure::iterator_active());
+        if (!require(state, Need::NotCapturing) || !require(state, Need::NoIterator)) return nullptr;
         auto taken = take_session_for_thread(state, region_given);
         if (!taken) return nullptr;
-        state.background.emplace(
+        state.enter_background(
             spawn_capture(std::move(taken->session), {target_fps, taken->region, video_mode, std::nullopt}));
         Py_RETURN_NONE;
     });
@@ -39,9 +35,9 @@ PyObject* capturer_start(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* capturer_stop(PyObject* self, PyObject*) {
     return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& state) -> PyObject* {
-        if (!state.background) Py_RETURN_NONE;
-        if (auto session = stop_and_join(state.background)) {
-            state.session.emplace(std::move(*session));
+        if (state.stage() != Stage::Background) Py_RETURN_NONE;
+        if (auto session = state.stop_background()) {
+            state.put_back(std::move(*session));
             Py_RETURN_NONE;
         }
         // A fork's child: the thread and its session stayed in the parent, so this process
@@ -63,10 +59,7 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
             if (!py::to_u32(timeout_arg, "timeout_ms", ms)) return nullptr;
             timeout_ns = std::uint64_t{ms} * 1000000u;
         }
-        if (!state.background) {
-            PyErr_SetString(PyExc_RuntimeError, "Capturer is not capturing; call start() first");
-            return nullptr;
-        }
+        if (!require(state, Need::BackgroundCapturing)) return nullptr;
         // Loaded before a frame leaves the slot, so a failure to load loses no frame.
         (void)py::numpy_api();
         std::shared_ptr<CaptureShared> shared = state.background->shared;
@@ -77,7 +70,11 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
         if (std::holds_alternative<Stopped>(*outcome)) Py_RETURN_NONE;
         Pixels pixels = std::move(std::get<LatestFrame>(*outcome).pixels);
         // Handed over when this is the only reference; in video mode the thread still holds
-        // the buffer as its last frame, and then it is copied.
+        // the buffer as its last frame (and its pool a second), and then it is copied.
+        // A count of 1 read here cannot be overtaken: a new owner has to copy an existing
+        // owner, and we are the only one. The thread's writes to the bytes happened before
+        // it published the frame under the slot's mutex, which we took it out under. A
+        // count the thread is just dropping reads as 2 and costs a copy, never a race.
         if (pixels.use_count() == 1) return py::wrap_bytes(std::move(pixels->bytes), height, width, 4).release();
         return py::copy_frame(pixels->data(), height, width, 4).release();
     });
@@ -85,7 +82,7 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
 
 PyObject* capturer_debug_publish_seq(PyObject* self, PyObject*) {
     return with_capturer<py::SharedBorrow>(self, [](CapturerState& state) -> PyObject* {
-        if (!state.background) return PyLong_FromLong(0);
+        if (state.stage() != Stage::Background) return PyLong_FromLong(0);
         return PyLong_FromUnsignedLongLong(waiting_seq(*state.background->shared));
     });
 }

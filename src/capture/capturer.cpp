@@ -26,18 +26,34 @@ void CapturerState::adopt(DuplicationSession opened) {
     // The default region is the whole output, whatever size the output has now.
     if (region_is_default) region = Region::whole(width, height);
     session.emplace(std::move(opened));
+    lifecycle->enter(Stage::Ready);
+}
+
+void CapturerState::put_back(DuplicationSession returned) {
+    session.emplace(std::move(returned));
+    lifecycle->enter(Stage::Ready);
+}
+
+void CapturerState::enter_background(BackgroundCapture running) {
+    background.emplace(std::move(running));
+    lifecycle->enter(Stage::Background);
+}
+
+std::optional<DuplicationSession> CapturerState::stop_background() {
+    lifecycle->enter(Stage::Detached);
+    return stop_and_join(background);
+}
+
+bool require(const CapturerState& state, Need need) {
+    const std::optional<Refusal> refusal = refusal_for(*state.lifecycle, need);
+    if (!refusal) return true;
+    PyErr_SetString(PyExc_RuntimeError, refusal_text(*refusal).data());  // literals: NUL-terminated
+    return false;
 }
 
 DuplicationSession* ensure_session(CapturerState& state) {
-    if (state.closed) {
-        raise_failure(Failure::closed());
-        return nullptr;
-    }
-    if (state.session) return &*state.session;
-    if (state.background) {
-        PyErr_SetString(PyExc_RuntimeError, "Capturer is in background mode");
-        return nullptr;
-    }
+    if (!require(state, Need::Session)) return nullptr;
+    if (state.stage() == Stage::Ready) return &*state.session;
     auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, state.output_name, true,
                                         state.cast_token);
     if (!opened) {
@@ -67,19 +83,20 @@ std::optional<TakenSession> take_session_for_thread(CapturerState& state, const 
     }
     TakenSession taken{std::move(*state.session), valid.value()};
     state.session.reset();
+    state.lifecycle->enter(Stage::Detached);  // until the caller's thread is running
     return taken;
 }
 
 void discard_background(CapturerState& state) {
-    if (!state.background) return;
-    std::optional<DuplicationSession> returned = stop_and_join(state.background);
+    if (state.stage() != Stage::Background) return;
+    std::optional<DuplicationSession> returned = state.stop_background();
     (void)returned;  // released here
 }
 
 void close_capturer(CapturerState& state) {
     discard_background(state);
     state.session.reset();
-    state.closed = true;
+    state.lifecycle->enter(Stage::Closed);
 }
 
 }  // namespace vistrel

@@ -10,38 +10,23 @@
 
 #include "duplication/device.h"
 #include "src/capture/background.h"
+#include "src/capture/lifecycle.h"
 #include "src/convert/region.h"
-#include "src/convert/region_arg.h"
 #include "src/py/binding.h"
 #include "src/py/bound_class.h"
 #include "src/py/python.h"
 
 namespace vistrel {
 
-// The Capturer's busy mark while a frames() iterator runs: set by one iterator and
-// cleared only by that one, so a closed iterator cannot clear a newer one's mark.
-class FramesBusy {
-public:
-    explicit operator bool() const { return holder_ != 0; }
-    // Marks the Capturer busy; the token clears it.
-    std::uint64_t mark() { return holder_ = ++last_token_; }
-    void clear(std::uint64_t token) {
-        if (holder_ == token) holder_ = 0;
-    }
-
-private:
-    std::uint64_t holder_ = 0;
-    std::uint64_t last_token_ = 0;
-};
-
-// The Capturer's fields. States follow from them: Ready (session), Detached (nothing),
-// Background (background), Iterating (frames_busy), Closed (closed).
+// The Capturer's fields. Its state (lifecycle.h) says which of `session` and `background`
+// it holds: the session in Ready, the background capture in Background, neither otherwise.
+// Only the transitions below change them, and each sets the state to match.
 struct CapturerState {
-    std::optional<DuplicationSession> session;                                 // absent while a capture thread holds it
-    std::shared_ptr<FramesBusy> frames_busy = std::make_shared<FramesBusy>();  // shared with FramesIter
-    Region region;                                                             // the region captures read by default
-    bool region_is_default = true;                                             // the whole output, following its size
-    std::optional<BackgroundCapture> background;                               // from start() to stop()/close()
+    std::optional<DuplicationSession> session;                             // absent while a capture thread holds it
+    std::shared_ptr<Lifecycle> lifecycle = std::make_shared<Lifecycle>();  // shared with FramesIter
+    Region region;                                                         // the region captures read by default
+    bool region_is_default = true;                                         // the whole output, following its size
+    std::optional<BackgroundCapture> background;                           // from start() to stop()/close()
     std::uint32_t device_idx = 0;
     std::uint32_t output_idx = 0;
     std::u16string output_name;  // the output a reopened session must be, wherever it is numbered now
@@ -49,7 +34,6 @@ struct CapturerState {
     std::uint32_t height = 0;
     std::uint32_t rotation = 0;
     bool cursor = true;
-    bool closed = false;
     // The screen-cast restore token: the caller's to start with, then the newest the
     // portal gave (kept here too while a capture thread holds the session).
     std::optional<std::string> cast_token;
@@ -57,9 +41,22 @@ struct CapturerState {
     py::ThreadBinding binding;
     py::BorrowFlag borrow;
 
-    // Takes `opened` as the live session and its size as the Capturer's.
+    Stage stage() const { return lifecycle->stage(); }
+    // Ready: takes `opened` as the live session and its size as the Capturer's.
     void adopt(DuplicationSession opened);
+    // Ready again with the session a capture thread hands back (its size stays the Capturer's).
+    void put_back(DuplicationSession returned);
+    // Background, with the capture thread that took the session.
+    void enter_background(BackgroundCapture running);
+    // Detached: stops and joins the background capture, returning the session it hands back
+    // (none in a fork's child, where the thread stayed in the parent). Throws InternalFault
+    // for a panicked thread, leaving the Capturer Detached.
+    std::optional<DuplicationSession> stop_background();
 };
+
+// Raises the RuntimeError of the refusal `need` meets in the Capturer's state and returns
+// false, or returns true: the one check every method makes before it goes on.
+bool require(const CapturerState& state, Need need);
 
 // Opens a session with the interpreter lock released (see DuplicationSession::open).
 Result<DuplicationSession> open_session_unlocked(std::uint32_t device, std::uint32_t output, bool cursor,
@@ -88,11 +85,10 @@ struct TakenSession {
 std::optional<TakenSession> take_session_for_thread(CapturerState& state, const std::optional<RegionArg>& region);
 
 // Stops a running background capture (joining its thread) and releases what it hands
-// back. An internal fault ("capture thread panicked") leaves the Capturer without a session.
+// back: Detached, also when the join reports an internal fault ("capture thread panicked").
 void discard_background(CapturerState& state);
 
-// close() and __exit__: stop a background capture, release the session, mark the
-// Capturer closed.
+// close() and __exit__: stop a background capture, release the session, Closed.
 void close_capturer(CapturerState& state);
 
 struct CapturerClass {

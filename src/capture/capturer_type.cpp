@@ -6,13 +6,13 @@
 
 #include "duplication/pixel_path.h"
 #include "src/capture/capturer.h"
-#include "src/convert/region_arg.h"
 #include "src/errors.h"
 #include "src/py/args.h"
 #include "src/py/entry.h"
 #include "src/py/gil.h"
 #include "src/py/heap_type.h"
 #include "src/py/method.h"
+#include "src/py/region_arg.h"
 #include "src/py/text.h"
 
 namespace vistrel {
@@ -32,7 +32,7 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             std::optional<RegionArg> region;
             if (output_arg && !py::to_u32(output_arg, "output", output)) return nullptr;
             if (cursor_arg && !py::to_bool(cursor_arg, "cursor", cursor)) return nullptr;
-            if (!parse_region_arg(region_arg, region)) return nullptr;
+            if (!py::parse_region_arg(region_arg, region)) return nullptr;
             if (device_arg && !py::to_u32(device_arg, "device", device)) return nullptr;
             std::optional<std::string> token;
             if (token_arg && token_arg != Py_None && !py::to_str(token_arg, "restore_token", token.emplace()))
@@ -64,7 +64,7 @@ PyObject* capturer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* capturer_repr(PyObject* self) {
     return with_capturer<py::SharedBorrow>(self, [](CapturerState& s) -> PyObject* {
         std::string text = "<vistrel.Capturer output=" + std::to_string(s.output_idx);
-        if (s.session) {
+        if (s.stage() == Stage::Ready) {
             text += " device=" + std::to_string(s.device_idx) + " " + std::to_string(s.session->width) + "x" +
                     std::to_string(s.session->height) + (s.session->cursor_enabled ? " cursor>" : ">");
         } else {
@@ -95,7 +95,7 @@ PyObject* get_field(PyObject* self, void* closure) {
     return with_capturer<py::SharedBorrow>(self, [field](CapturerState& s) -> PyObject* {
         const bool needs_open = field == Field::Width || field == Field::Height || field == Field::Rotation ||
                                 field == Field::Cursor || field == Field::PixelPath;
-        if (needs_open && s.closed) return raise_failure(Failure::closed());
+        if (needs_open && !require(s, Need::Open)) return nullptr;
         switch (field) {
             case Field::OutputIdx:
                 return PyLong_FromUnsignedLong(s.output_idx);
@@ -116,7 +116,7 @@ PyObject* get_field(PyObject* self, void* closure) {
             case Field::Format:
                 return py::str("bgra").release();
             case Field::IsCapturing:
-                return PyBool_FromLong(s.background || *s.frames_busy);
+                return PyBool_FromLong(s.stage() == Stage::Background || s.lifecycle->iterator_running());
             case Field::Token: {
                 const std::optional<std::string>& token = s.session ? s.session->cast_token : s.cast_token;
                 if (!token) Py_RETURN_NONE;
@@ -157,7 +157,8 @@ PyObject* capturer_debug_cursor(PyObject* self, PyObject*) {
     // Exclusive: a Detached Capturer reopens its session, so the pointer it reports is live.
     return with_capturer<py::ExclusiveBorrow>(self, [](CapturerState& s) -> PyObject* {
         // Closed, or a capture thread holds the session: nothing of it to report here.
-        const bool reportable = !s.closed && !s.background && !*s.frames_busy;
+        const bool reportable =
+            (s.stage() == Stage::Ready || s.stage() == Stage::Detached) && !s.lifecycle->iterator_running();
         if (reportable && !ensure_session(s)) return nullptr;
         py::Ref dict = py::Ref::steal(PyDict_New());
         if (!dict || !reportable) return dict.release();

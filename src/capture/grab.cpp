@@ -5,10 +5,10 @@
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
 #include "src/capture/one_shot.h"
-#include "src/convert/region_arg.h"
 #include "src/errors.h"
 #include "src/py/args.h"
 #include "src/py/entry.h"
+#include "src/py/region_arg.h"
 
 namespace vistrel {
 
@@ -24,7 +24,7 @@ PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::optional<RegionArg> region_given;
         if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
         if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
-        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
 
         std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given);
         if (!shot) return nullptr;

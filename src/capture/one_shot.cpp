@@ -34,10 +34,7 @@ PyObject* finish_kept(OneShot& shot, IKeepablePixels& keepable) {
 
 std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
                                         const std::optional<RegionArg>& region_given) {
-    if (*state.frames_busy) {
-        raise_failure(Failure::iterator_active());
-        return std::nullopt;
-    }
+    if (!require(state, Need::NoIterator)) return std::nullopt;
     auto format = parse_pixel_format(fmt);
     if (!format) {
         raise_failure(format.take_failure());

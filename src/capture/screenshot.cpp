@@ -6,11 +6,11 @@
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
 #include "src/capture/one_shot.h"
-#include "src/convert/region_arg.h"
 #include "src/errors.h"
 #include "src/py/args.h"
 #include "src/py/entry.h"
 #include "src/py/gil.h"
+#include "src/py/region_arg.h"
 
 namespace vistrel {
 namespace {
@@ -66,7 +66,7 @@ PyObject* capturer_screenshot(PyObject* self, PyObject* args, PyObject* kwargs) 
         std::string fmt = "bgra";
         std::optional<RegionArg> region_given;
         if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
-        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
         if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
 
         std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given);
@@ -92,7 +92,7 @@ PyObject* screenshot_once(PyObject*, PyObject* args, PyObject* kwargs) {
             if (output_arg && !py::to_u32(output_arg, "output", state.output_idx)) return nullptr;
             if (device_arg && !py::to_u32(device_arg, "device", state.device_idx)) return nullptr;
             if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
-            if (!parse_region_arg(region_arg, region_given)) return nullptr;
+            if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
             if (cursor_arg && !py::to_bool(cursor_arg, "cursor", state.cursor)) return nullptr;
             if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
 

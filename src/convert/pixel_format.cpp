@@ -92,7 +92,7 @@ Result<PixelFormat> parse_pixel_format(std::string_view text) {
     if (folded == "rgba") return PixelFormat::Rgba;
     if (folded == "rgb") return PixelFormat::Rgb;
     if (folded == "gray" || folded == "grey") return PixelFormat::Gray;
-    return Failure::message("unknown fmt " + quoted(text) + ", expected one of bgra/bgr/rgba/rgb/gray");
+    return Failure::bad_value("unknown fmt " + quoted(text) + ", expected one of bgra/bgr/rgba/rgb/gray");
 }
 
 }  // namespace vistrel

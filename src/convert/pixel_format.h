@@ -10,7 +10,7 @@ namespace vistrel {
 
 enum class PixelFormat : std::uint8_t { Bgra = 0, Bgr = 1, Rgba = 2, Rgb = 3, Gray = 4 };
 
-// ASCII case folded, nothing trimmed; "grey" is Gray. A Message failure quotes the text.
+// ASCII case folded, nothing trimmed; "grey" is Gray. A BadValue failure quotes the text.
 Result<PixelFormat> parse_pixel_format(std::string_view text);
 
 // Bytes per pixel: 4, 3, 4, 3, 1.

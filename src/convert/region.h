@@ -29,7 +29,7 @@ struct Region {
     friend bool operator==(const Region&, const Region&) = default;
 };
 
-// Checks `arg` against an image of width x height; a Message failure says why not.
+// Checks `arg` against an image of width x height; a BadValue failure says why not.
 Result<Region> validate_region(const RegionArg& arg, std::uint32_t width, std::uint32_t height);
 
 }  // namespace vistrel

@@ -46,7 +46,7 @@ PyObject* capturer_grab_gpu(PyObject* self, PyObject* args, PyObject* kwargs) {
     return with_capturer<py::ExclusiveBorrow>(self, [&](CapturerState& state) -> PyObject* {
         std::uint32_t timeout_ms = 1000;
         if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
-        if (*state.frames_busy) return raise_failure(Failure::iterator_active());
+        if (!require(state, Need::NoIterator)) return nullptr;
         DuplicationSession* session = ensure_session(state);
         if (!session) return nullptr;
         Status slot = ensure_shared_texture(*session);

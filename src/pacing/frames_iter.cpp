@@ -7,13 +7,13 @@
 #include "src/capture/capturer.h"
 #include "src/capture/interruptible.h"
 #include "src/convert/convert_bgra.h"
-#include "src/convert/region_arg.h"
 #include "src/pacing/frames_iter_type.h"
 #include "src/pacing/schedule.h"
 #include "src/py/args.h"
 #include "src/py/bound_class.h"
 #include "src/py/gil.h"
 #include "src/py/numpy_api.h"
+#include "src/py/region_arg.h"
 
 namespace vistrel {
 namespace {
@@ -28,8 +28,8 @@ struct FramesIterState {
     std::uint64_t period = 0;
     std::uint64_t timeout_ns = 0;  // bounds the wait for the first frame only
     std::shared_ptr<CaptureShared> shared;
-    std::shared_ptr<FramesBusy> frames_busy;  // the Capturer's mark
-    std::uint64_t busy_token = 0;             // this iterator's claim on it
+    std::shared_ptr<Lifecycle> capturer;  // the Capturer's state, Iterating while this runs
+    std::uint64_t iterating_token = 0;    // this iterator's claim on it
     std::optional<BackgroundCapture> background;
     std::uint64_t next_slot = 0;
     Region region;
@@ -47,7 +47,7 @@ struct FramesIterState {
 void close_iterator(FramesIterState& s) {
     if (!s.closed) {
         s.closed = true;
-        s.frames_busy->clear(s.busy_token);  // even if the join reports a panicked thread
+        s.capturer->iterator_ended(s.iterating_token);  // even if the join reports a panicked thread
         if (s.background) {
             std::optional<DuplicationSession> released = stop_and_join(s.background);
             (void)released;  // not returned to the Capturer
@@ -98,7 +98,7 @@ std::optional<Choice> choose_frame(FramesIterState& s) {
     } else {
         // A thread that failed delivers nothing more: say so rather than repeat forever.
         if (auto text = thread_failure_text(*s.shared)) {
-            choice.failure = Failure::message(*text);
+            choice.failure = Failure::described(*text);
             return choice;
         }
         choice.pixels = s.last_frame;
@@ -204,18 +204,11 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::optional<RegionArg> region_given;
         if (!py::to_u32(fps_arg, "fps", fps)) return nullptr;
         if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
-        if (!parse_region_arg(region_arg, region_given)) return nullptr;
+        if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
         if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
 
-        if (fps == 0) return raise_failure(Failure::message("frames(fps=) must be > 0"));
-        if (capturer.background) {
-            PyErr_SetString(PyExc_RuntimeError, "Capturer is in background mode; call stop() first");
-            return nullptr;
-        }
-        if (*capturer.frames_busy) {
-            PyErr_SetString(PyExc_RuntimeError, "Capturer is busy: a frames() iterator is already active");
-            return nullptr;
-        }
+        if (fps == 0) return raise_failure(Failure::bad_value("frames(fps=) must be > 0"));
+        if (!require(capturer, Need::NotInBackground) || !require(capturer, Need::NoFurtherIterator)) return nullptr;
         auto format = parse_pixel_format(fmt);
         if (!format) return raise_failure(format.take_failure());
         auto taken = take_session_for_thread(capturer, region_given);
@@ -232,8 +225,8 @@ PyObject* capturer_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
         state->period = period_ns(fps);
         state->timeout_ns = std::uint64_t{timeout_ms} * 1000000u;
         state->shared = background.shared;
-        state->frames_busy = capturer.frames_busy;
-        state->busy_token = capturer.frames_busy->mark();
+        state->capturer = capturer.lifecycle;
+        state->iterating_token = capturer.lifecycle->start_iterating();
         state->background.emplace(std::move(background));
         state->region = region;
         state->fps = fps;

@@ -218,7 +218,7 @@ TEST_F(CaptureThreadTest, AnInternalFaultEndsTheThreadAsAFailure) {
     }
     ASSERT_TRUE(std::holds_alternative<Failure>(*outcome));
     const Failure& failure = std::get<Failure>(*outcome);
-    EXPECT_EQ(failure.kind(), Failure::Kind::Message);
+    EXPECT_EQ(failure.kind(), Failure::Kind::Described);
     EXPECT_EQ(failure.text().rfind("InternalFault: ", 0), 0u) << failure.text();
     EXPECT_TRUE(background_->shared->stop.load());
     stop();

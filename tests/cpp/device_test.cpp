@@ -18,15 +18,15 @@ protected:
                                 std::u16string_view same_output = {}) {
         auto session = DuplicationSession::open(device, output, true, same_output);
         EXPECT_FALSE(session.ok());
-        if (session.ok()) return Failure::message("<opened>");
+        if (session.ok()) return Failure::described("<opened>");
         return session.take_failure();
     }
     static void expect_hresult(Failure f, std::uint32_t code) {
         EXPECT_EQ(f.kind(), Failure::Kind::Hresult);
         EXPECT_EQ(f.code(), code);
     }
-    static void expect_message(Failure f, const std::string& text) {
-        EXPECT_EQ(f.kind(), Failure::Kind::Message);
+    static void expect_text(Failure f, Failure::Kind kind, const std::string& text) {
+        EXPECT_EQ(f.kind(), kind);
         EXPECT_EQ(f.text(), text);
     }
 };
@@ -117,11 +117,11 @@ TEST_F(OpenTest, FactoryAndAdapterFailures) {
     fail_null("CreateDXGIFactory1");
     expect_hresult(open_failure(), 0);
 
-    expect_message(open_failure(1), "device index 1 out of range");
+    expect_text(open_failure(1), Failure::Kind::BadValue, "device index 1 out of range");
     fail("IDXGIFactory1::EnumAdapters1", E_FAIL);
-    expect_message(open_failure(), "device index 0 out of range");
+    expect_text(open_failure(), Failure::Kind::BadValue, "device index 0 out of range");
     fail_null("IDXGIFactory1::EnumAdapters1");
-    expect_message(open_failure(), "device index 0 out of range");
+    expect_text(open_failure(), Failure::Kind::BadValue, "device index 0 out of range");
 
     fail("IDXGIAdapter1::GetDesc1", DXGI_ERROR_DEVICE_REMOVED);
     expect_hresult(open_failure(), 0x887A0005u);
@@ -131,9 +131,9 @@ TEST_F(OpenTest, DeviceCreationFailures) {
     fail("D3D11CreateDevice", E_INVALIDARG);
     expect_hresult(open_failure(), 0x80070057u);
     fail_null("D3D11CreateDevice");
-    expect_message(open_failure(), "D3D11CreateDevice returned no device");
+    expect_text(open_failure(), Failure::Kind::Described, "D3D11CreateDevice returned no device");
     fail_null("D3D11CreateDevice:context");
-    expect_message(open_failure(), "D3D11CreateDevice returned no context");
+    expect_text(open_failure(), Failure::Kind::Described, "D3D11CreateDevice returned no context");
 
     sim::MachineConfig machine = sim::MachineConfig::default_machine();
     machine.adapters[0].feature_level_11_0 = false;
@@ -142,11 +142,11 @@ TEST_F(OpenTest, DeviceCreationFailures) {
 }
 
 TEST_F(OpenTest, OutputFailures) {
-    expect_message(open_failure(0, 1), "output index 1 out of range (HRESULT 0x887A0002)");
+    expect_text(open_failure(0, 1), Failure::Kind::BadValue, "output index 1 out of range (HRESULT 0x887A0002)");
     fail("IDXGIAdapter::EnumOutputs", E_ACCESSDENIED);
-    expect_message(open_failure(), "output index 0 out of range (HRESULT 0x80070005)");
+    expect_text(open_failure(), Failure::Kind::BadValue, "output index 0 out of range (HRESULT 0x80070005)");
     fail_null("IDXGIAdapter::EnumOutputs");
-    expect_message(open_failure(), "output index 0 out of range (HRESULT 0x00000000)");
+    expect_text(open_failure(), Failure::Kind::BadValue, "output index 0 out of range (HRESULT 0x00000000)");
 
     fail("IDXGIOutput::GetDesc", E_FAIL);
     expect_hresult(open_failure(), 0x80004005u);

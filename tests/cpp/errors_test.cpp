@@ -36,8 +36,10 @@ TEST(FailureToException, FixedKindsRaiseTheirClassAndText) {
         {Failure::closed(), "RuntimeError", "Capturer is closed"},
         {Failure::iterator_active(), "RuntimeError", "Capturer is busy: a frames() iterator is active"},
         {Failure::deadline_expired(), "CaptureTimeout", "deadline expired"},
-        {Failure::message("region \"x\" caf\xc3\xa9 \xe2\x9c\x93"), "ValueError",
+        {Failure::bad_value("region \"x\" caf\xc3\xa9 \xe2\x9c\x93"), "ValueError",
          "region \"x\" caf\xc3\xa9 \xe2\x9c\x93"},
+        {Failure::described("D3D11CreateDevice returned no device"), "ValueError",
+         "D3D11CreateDevice returned no device"},
     };
     for (Case& c : cases) {
         auto raised = raise_and_take(std::move(c.failure));

@@ -3,7 +3,7 @@
 
 #include "src/convert/pixel_format.h"
 #include "src/convert/region.h"
-#include "src/convert/region_arg.h"
+#include "src/py/region_arg.h"
 #include "tests/cpp/python_env.h"
 
 namespace vistrel {
@@ -13,7 +13,7 @@ std::string format_error(std::string_view text) {
     auto result = parse_pixel_format(text);
     EXPECT_FALSE(result.ok()) << text;
     if (result.ok()) return {};
-    EXPECT_EQ(result.failure().kind(), Failure::Kind::Message);
+    EXPECT_EQ(result.failure().kind(), Failure::Kind::BadValue);
     return result.failure().text();
 }
 
@@ -115,7 +115,7 @@ Parsed parse(const std::string& expression) {
         expression + "\n");
     EXPECT_TRUE(ns) << expression;
     if (!ns) return parsed;
-    parsed.ok = parse_region_arg(PyDict_GetItemString(ns.get(), "value"), parsed.arg);
+    parsed.ok = py::parse_region_arg(PyDict_GetItemString(ns.get(), "value"), parsed.arg);
     if (!parsed.ok) parsed.error = test::take_raised();
     return parsed;
 }

@@ -62,11 +62,11 @@ TEST(WineOpen, OutOfRangeIndicesGiveTheirMessages) {
     const auto outputs = static_cast<std::uint32_t>(walked.value()[0].outputs.size());
     auto no_device = DuplicationSession::open(adapters, 0, false);
     ASSERT_FALSE(no_device.ok());
-    EXPECT_EQ(no_device.failure().kind(), Failure::Kind::Message);
+    EXPECT_EQ(no_device.failure().kind(), Failure::Kind::BadValue);
     EXPECT_EQ(no_device.failure().text(), "device index " + std::to_string(adapters) + " out of range");
     auto no_output = DuplicationSession::open(0, outputs, false);
     ASSERT_FALSE(no_output.ok());
-    EXPECT_EQ(no_output.failure().kind(), Failure::Kind::Message);
+    EXPECT_EQ(no_output.failure().kind(), Failure::Kind::BadValue);
     EXPECT_EQ(no_output.failure().text(),
               "output index " + std::to_string(outputs) + " out of range (HRESULT 0x887A0002)");
 }

@@ -1,9 +1,9 @@
-#include "src/convert/region_arg.h"
+#include "src/py/region_arg.h"
 
 #include "src/py/args.h"
 #include "src/py/text.h"
 
-namespace vistrel {
+namespace vistrel::py {
 namespace {
 
 // One item as a signed 64-bit integer: ints directly, anything else through __index__.
@@ -44,4 +44,4 @@ bool parse_region_arg(PyObject* value, std::optional<RegionArg>& out) {
     return true;
 }
 
-}  // namespace vistrel
+}  // namespace vistrel::py
