@@ -57,8 +57,8 @@ class Terminal:
         shutil.rmtree(self.runtime, ignore_errors=True)
 
 
-def grab_rate_scrolling(sway):
-    terminal = Terminal(sway)
+def new_frame_rate():
+    """grab() results a second over SECONDS: each one a new image."""
     c = _vistrel.Capturer(cursor=False)
     try:
         started, frames = time.monotonic(), 0
@@ -68,6 +68,13 @@ def grab_rate_scrolling(sway):
         return frames / (time.monotonic() - started)
     finally:
         c.close()
+
+
+def grab_rate_scrolling(sway):
+    terminal = Terminal(sway)
+    try:
+        return new_frame_rate()
+    finally:
         terminal.close()
 
 
@@ -91,17 +98,7 @@ def while_recolouring(sway, measure):
 
 
 def grab_rate(sway):
-    def measure():
-        c = _vistrel.Capturer(cursor=False)
-        try:
-            started, frames = time.monotonic(), 0
-            while time.monotonic() - started < SECONDS:
-                if c.grab(timeout_ms=1000) is not None:
-                    frames += 1
-            return frames / (time.monotonic() - started)
-        finally:
-            c.close()
-    return while_recolouring(sway, measure)
+    return while_recolouring(sway, new_frame_rate)
 
 
 def limit_rate(sway, mode):
