@@ -108,6 +108,7 @@ bench: build
 	PYTHONPATH=build/python $(PYTHON) bench/pacing_bench.py || status=1; \
 	PYTHONPATH=build/python $(PYTHON) bench/interrupt_bench.py || status=1; \
 	$(MAKE) --no-print-directory x11-bench || status=1; \
+	$(MAKE) --no-print-directory wayland-bench || status=1; \
 	exit $$status
 
 # The main job on a desktop of its own: an Xvfb with moving content, captured by the X11

@@ -38,16 +38,7 @@ void on_global(void* data, wl_registry* registry, std::uint32_t name, const char
 void on_global_remove(void*, wl_registry*, std::uint32_t) {}
 const wl_registry_listener kRegistry = {on_global, on_global_remove};
 
-struct FrameListener {
-    void (*buffer)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
-    void (*flags)(void*, wl_proxy*, std::uint32_t);
-    void (*ready)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t);
-    void (*failed)(void*, wl_proxy*);
-    void (*damage)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
-    void (*linux_dmabuf)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t);
-    void (*buffer_done)(void*, wl_proxy*);
-};
-const FrameListener kFrame = {
+const ScreencopyFrameListener kFrame = {
     [](void* d, wl_proxy*, std::uint32_t format, std::uint32_t w, std::uint32_t h, std::uint32_t stride) {
         auto& s = *static_cast<State*>(d);
         s.format = format, s.width = w, s.height = h, s.stride = stride;
@@ -92,7 +83,7 @@ int main(int argc, char** argv) {
     while (elapsed() < seconds) {
         auto* frame = wl_proxy_marshal_constructor(s.manager, request::kScreencopyCaptureOutput, &kScreencopyFrame,
                                                    nullptr, 0, s.output);
-        wl_proxy_add_listener(frame, reinterpret_cast<void (**)()>(const_cast<FrameListener*>(&kFrame)), &s);
+        wl_proxy_add_listener(frame, reinterpret_cast<void (**)()>(const_cast<ScreencopyFrameListener*>(&kFrame)), &s);
         s.described = s.ready = s.failed = false;
         while (!s.described && wl_display_dispatch(display) >= 0) {
         }

@@ -210,9 +210,15 @@ def main():
               f"{repaints:.0f} Hz, and grim as a process per image already reaches {grim:.0f} a second.")
 
 
+MISSED = []
+
+
 def verdict(met):
+    if not met:
+        MISSED.append(True)
     return "met" if met else "MISSED"
 
 
 if __name__ == "__main__":
     main()
+    sys.exit(1 if MISSED else 0)

@@ -62,16 +62,7 @@ private:
     void publish_end(HRESULT code, std::string text);
 
     static Duplication& self(void* data) { return *static_cast<Duplication*>(data); }
-    struct FrameListener {
-        void (*buffer)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
-        void (*flags)(void*, wl_proxy*, std::uint32_t);
-        void (*ready)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t);
-        void (*failed)(void*, wl_proxy*);
-        void (*damage)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
-        void (*linux_dmabuf)(void*, wl_proxy*, std::uint32_t, std::uint32_t, std::uint32_t);
-        void (*buffer_done)(void*, wl_proxy*);
-    };
-    static const FrameListener kFrameListener;
+    static const ScreencopyFrameListener kFrameListener;
 
     // First, so it goes last: every proxy and buffer below lives on its connection.
     std::unique_ptr<Globals> globals_;
@@ -100,7 +91,7 @@ private:
     std::unique_ptr<os::Thread> reader_;  // last: joined before anything above goes
 };
 
-const Duplication::FrameListener Duplication::kFrameListener = {
+const ScreencopyFrameListener Duplication::kFrameListener = {
     [](void* data, wl_proxy*, std::uint32_t format, std::uint32_t width, std::uint32_t height, std::uint32_t stride) {
         Duplication& d = self(data);
         if (d.has_format_ || (format != kShmFormatXrgb8888 && format != kShmFormatArgb8888)) return;

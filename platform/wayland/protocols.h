@@ -6,6 +6,8 @@
 
 #include <wayland-util.h>
 
+struct wl_proxy;
+
 #include <cstdint>
 
 namespace vistrel::wayland {
@@ -28,6 +30,18 @@ inline constexpr std::uint32_t kFrameCopy = 0, kFrameDestroy = 1, kFrameCopyWith
 inline constexpr std::uint32_t kXdgOutputManagerDestroy = 0, kXdgOutputManagerGetOutput = 1;
 inline constexpr std::uint32_t kXdgOutputDestroy = 0;
 }  // namespace request
+
+// zwlr_screencopy_frame_v1's events, in the order the protocol declares them.
+struct ScreencopyFrameListener {
+    void (*buffer)(void*, wl_proxy*, std::uint32_t format, std::uint32_t width, std::uint32_t height,
+                   std::uint32_t stride);
+    void (*flags)(void*, wl_proxy*, std::uint32_t flags);
+    void (*ready)(void*, wl_proxy*, std::uint32_t tv_sec_hi, std::uint32_t tv_sec_lo, std::uint32_t tv_nsec);
+    void (*failed)(void*, wl_proxy*);
+    void (*damage)(void*, wl_proxy*, std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t height);
+    void (*linux_dmabuf)(void*, wl_proxy*, std::uint32_t format, std::uint32_t width, std::uint32_t height);
+    void (*buffer_done)(void*, wl_proxy*);
+};
 
 inline constexpr std::uint32_t kShmFormatArgb8888 = 0, kShmFormatXrgb8888 = 1;
 inline constexpr std::uint32_t kOutputModeCurrent = 1;
