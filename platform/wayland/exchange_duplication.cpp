@@ -36,15 +36,27 @@ HRESULT STDMETHODCALLTYPE ExchangeDuplication::AcquireNextFrame(UINT timeout_ms,
     *info = DXGI_OUTDUPL_FRAME_INFO{};
     if (held_) return DXGI_ERROR_INVALID_CALL;
     if (forked()) return posix::fail_with(DXGI_ERROR_ACCESS_LOST, "the duplication belongs to the parent process");
-    const HRESULT acquired = frames_.acquire(timeout_ms);
+    FrameExchange::News news;
+    // Only a caller that draws the pointer takes frames where nothing else changed.
+    const HRESULT acquired = frames_.acquire(timeout_ms, pointer_from_stream_ ? &pointer_ : nullptr, wanted_, &news);
     if (acquired != S_OK) return acquired;
     const LONGLONG now = ticks_now();
-    info->LastPresentTime.QuadPart = now;
-    info->AccumulatedFrames = 1;
-    if (first_) {
-        info->LastMouseUpdateTime.QuadPart = now;
-        info->PointerShapeBufferSize = kPointerProbeSize;
+    if (news.image) {
+        info->LastPresentTime.QuadPart = now;
+        info->AccumulatedFrames = 1;
     }
+    reshaped_ = news.reshaped || (first_ && !pointer_.bgra.empty());
+    if (pointer_from_stream_) {
+        info->LastMouseUpdateTime.QuadPart = now;
+        info->PointerPosition.Position = {pointer_.x - pointer_.hotspot_x, pointer_.y - pointer_.hotspot_y};
+        info->PointerPosition.Visible = pointer_.visible ? TRUE : FALSE;
+    } else if (first_) {
+        info->LastMouseUpdateTime.QuadPart = now;
+    }
+    if (reshaped_)
+        info->PointerShapeBufferSize = static_cast<UINT>(pointer_.bgra.size());
+    else if (first_)
+        info->PointerShapeBufferSize = kPointerProbeSize;
     first_ = false;
     held_ = true;
     *resource = posix::new_desktop_resource(frames_.image());
@@ -55,13 +67,24 @@ HRESULT STDMETHODCALLTYPE ExchangeDuplication::GetFramePointerShape(UINT buffer_
                                                                     DXGI_OUTDUPL_POINTER_SHAPE_INFO* shape_info) {
     if (!held_) return DXGI_ERROR_INVALID_CALL;
     *shape_info = DXGI_OUTDUPL_POINTER_SHAPE_INFO{};
-    *required_size = kPointerProbeSize;
-    if (buffer_size < kPointerProbeSize) return DXGI_ERROR_MORE_DATA;
-    std::memset(buffer, 0, kPointerProbeSize);
+    const bool own = reshaped_ && !pointer_.bgra.empty();
+    const UINT size = own ? static_cast<UINT>(pointer_.bgra.size()) : kPointerProbeSize;
+    *required_size = size;
+    if (buffer_size < size) return DXGI_ERROR_MORE_DATA;
     shape_info->Type = DXGI_OUTDUPL_POINTER_SHAPE_TYPE_COLOR;
-    shape_info->Width = 1;
-    shape_info->Height = 1;
-    shape_info->Pitch = 4;
+    if (own) {
+        std::memcpy(buffer, pointer_.bgra.data(), size);
+        shape_info->Width = pointer_.width;
+        shape_info->Height = pointer_.height;
+        shape_info->Pitch = pointer_.width * 4;
+        shape_info->HotSpot = {pointer_.hotspot_x, pointer_.hotspot_y};
+    } else {
+        std::memset(buffer, 0, kPointerProbeSize);
+        shape_info->Width = 1;
+        shape_info->Height = 1;
+        shape_info->Pitch = 4;
+    }
+    wanted_ = true;
     pointer_wanted();
     return S_OK;
 }

@@ -1,7 +1,10 @@
 // What both Wayland routes' duplications share: the DXGI side of a FrameExchange that a
-// reader thread of their own fills. The first frame offers a pointer shape (one
-// transparent pixel, drawn as nothing): the compositor, not the core, draws the pointer,
-// and a caller that fetches the shape has asked for it.
+// reader thread of their own fills. Where the compositor draws the pointer into the
+// frames, the first frame offers a pointer shape of one transparent pixel, drawn as
+// nothing, and a caller that fetches the shape has asked for the pointer. Where the
+// stream describes the pointer apart (pointer_from_stream_), every frame reports it as a
+// DXGI duplication does, and a caller that fetched the shape also gets frames in which
+// only the pointer changed.
 #pragma once
 
 #include <unistd.h>
@@ -33,10 +36,13 @@ protected:
     const std::uint32_t width_, height_;
     const DXGI_MODE_ROTATION rotation_;  // how the desktop lies in the frames
     FrameExchange frames_;
+    bool pointer_from_stream_ = false;  // set before the first acquisition
 
 private:
     const pid_t owner_ = getpid();
-    bool first_ = true, held_ = false;  // the acquiring thread's
+    bool first_ = true, held_ = false, wanted_ = false;  // the acquiring thread's
+    StreamPointer pointer_;                              // the acquiring thread's
+    bool reshaped_ = false;                              // the held frame brought a new image of it
 };
 
 }  // namespace vistrel::wayland

@@ -11,6 +11,7 @@
 #include <climits>
 #include <mutex>
 
+#include "platform/wayland/cursor_meta.h"
 #include "platform/wayland/pipewire_library.h"
 #include "platform/wayland/wake_event.h"
 
@@ -43,6 +44,7 @@ struct PipeWireStream::Loop {
     std::mutex mutex;
     std::uint32_t width = 0, height = 0;
     bool streamed = false;  // streamed once: a later paused or unconnected state is the end
+    StreamPointer pointer;  // the loop thread's: as the cursor metadata last described it
 
     Loop(const PipeWireApi& library, FrameExchange& sink) : api(library), frames(sink) {}
     Loop(const Loop&) = delete;
@@ -162,7 +164,13 @@ struct PipeWireStream::Loop {
             w = width;
             h = height;
         }
-        if (w == 0 || buffer.n_datas < 1 || frames.ended()) return;
+        if (w == 0 || frames.ended()) return;
+        // The pointer may come in a buffer of its own, with no pixels.
+        if (spa_meta* meta = spa_buffer_find_meta(&buffer, SPA_META_Cursor)) {
+            const PointerChange change = apply_cursor_meta(meta->data, meta->size, pointer);
+            if (change != PointerChange::None) frames.publish_pointer(pointer, change == PointerChange::Reshaped);
+        }
+        if (buffer.n_datas < 1) return;
         const spa_data& d = buffer.datas[0];
         // A buffer with no pixels (a pointer move alone) or a damaged one is no frame.
         if (!d.data || !d.chunk || d.chunk->size == 0 || (d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) return;

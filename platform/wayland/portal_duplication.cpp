@@ -22,6 +22,7 @@ namespace {
 // How long a new stream's first frame is waited for before a screencopy stands in, and
 // how long that copy may take (the next repaint, normally).
 constexpr std::uint32_t kFirstFrameMs = 100, kSeedCopyMs = 500;
+constexpr std::uint32_t kCursorMetadataMode = 4;
 
 class PortalDuplication final : public ExchangeDuplication {
 public:
@@ -73,6 +74,7 @@ bool PortalDuplication::start(const std::string& restore_token, WlFailure& failu
     session_ = PortalSession::open({restore_token}, failure);
     if (!session_) return false;
     store_restore_token(output_->name, session_->stream().restore_token);
+    pointer_from_stream_ = session_->stream().cursor_mode == kCursorMetadataMode;
     stream_ = PipeWireStream::open(session_->take_pipewire_fd(), session_->stream().node, frames_, failure);
     if (!stream_) return false;
     if (stream_->width() != width_ || stream_->height() != height_) {

@@ -24,7 +24,7 @@ constexpr auto kCallTime = std::chrono::seconds(10);
 constexpr auto kDialogTime = std::chrono::minutes(5);
 constexpr std::uint32_t kSourceMonitor = 1;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
-constexpr std::uint32_t kCursorHidden = 1, kCursorEmbedded = 2;
+constexpr std::uint32_t kCursorHidden = 1, kCursorEmbedded = 2, kCursorMetadata = 4;
 constexpr HRESULT kRefused = E_ACCESSDENIED;  // a CaptureError
 
 // One a{sv} option.
@@ -351,12 +351,13 @@ std::unique_ptr<PortalSession> PortalSession::open(const PortalRequest& request,
         return nullptr;
     }
 
-    // The pointer drawn in by the compositor: frames then show it as the screen does.
-    // (Metadata alone would leave it out, as nothing here draws it from that.)
+    // The pointer as metadata where offered, so the caller's cursor= decides whether it is
+    // drawn; else drawn in by the compositor, as the screen shows it.
     const std::uint32_t modes = b.cursor_modes(Clock::now() + kCallTime);
-    const std::uint32_t cursor_mode = (modes & kCursorEmbedded) ? kCursorEmbedded
-                                      : (modes & kCursorHidden) ? kCursorHidden
-                                                                : 0;
+    const std::uint32_t cursor_mode = (modes & kCursorMetadata)   ? kCursorMetadata
+                                      : (modes & kCursorEmbedded) ? kCursorEmbedded
+                                      : (modes & kCursorHidden)   ? kCursorHidden
+                                                                  : 0;
     std::vector<Option> options = {text_option("handle_token", "vistrel_select"),
                                    number_option("types", kSourceMonitor), Option{"multiple", DBUS_TYPE_BOOLEAN, {}, 0},
                                    number_option("persist_mode", kPersistUntilRevoked)};

@@ -18,7 +18,7 @@ struct PortalRequest {
 struct PortalStream {
     int pipewire_fd = -1;  // owned by the session until taken
     std::uint32_t node = 0;
-    std::uint32_t cursor_mode = 0;  // what was asked for: 1 hidden, 2 embedded (0: the portal's default)
+    std::uint32_t cursor_mode = 0;  // what was asked for: 1 hidden, 2 embedded, 4 metadata (0: the portal's default)
     std::string restore_token;      // for the next session; empty when the portal gave none
 };
 
