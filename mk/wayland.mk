@@ -2,6 +2,8 @@
 # tested against a headless sway that the tests start as an unprivileged user and end
 # themselves.
 DEB_PACKAGES += libwayland-dev sway swaybg grim foot util-linux
+# A GNOME-shaped stream (pointer metadata, no damage): headless mutter.
+DEB_PACKAGES += mutter
 # The portal route: the module loads libdbus and libpipewire at run time (headers only
 # here); the tests run the portal stack themselves on a private bus.
 DEB_PACKAGES += libdbus-1-dev libpipewire-0.3-dev libspa-0.2-dev pipewire pipewire-bin wireplumber \

@@ -17,9 +17,20 @@ bool FrameExchange::allocate(std::uint32_t width, std::uint32_t height) {
 void FrameExchange::publish(Band band, const std::function<const std::uint8_t*(std::uint32_t)>& row) {
     {
         std::lock_guard lock(mutex_);
-        for (std::uint32_t y = band.top; y < band.bottom; ++y)
-            std::memcpy(newest_->data() + std::size_t{y} * newest_->pitch(), row(y), newest_->pitch());
-        unread_.add(band);
+        // Rows that repeat count for nothing: a stream without damage sends every row,
+        // and a compositor drawing the pointer in software sends the same screen again
+        // each time it moves. The first frame counts whatever it holds.
+        Band changed;
+        for (std::uint32_t y = band.top; y < band.bottom; ++y) {
+            std::uint8_t* kept = newest_->data() + std::size_t{y} * newest_->pitch();
+            const std::uint8_t* source = row(y);
+            if (published_ && std::memcmp(kept, source, newest_->pitch()) == 0) continue;
+            std::memcpy(kept, source, newest_->pitch());
+            changed.add({y, y + 1});
+        }
+        if (published_ && changed.empty()) return;
+        published_ = true;
+        unread_.add(changed);
         fresh_ = true;
     }
     arrived_.notify_all();

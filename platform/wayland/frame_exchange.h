@@ -67,6 +67,7 @@ private:
     posix::SurfacePtr newest_;  // the newest whole image, under mutex_
     Band unread_;               // rows of newest_ changed since the last acquisition
     bool fresh_ = false;        // a frame arrived since the last acquisition
+    bool published_ = false;    // a first frame arrived
     StreamPointer pointer_;     // under mutex_, as are the two below
     bool pointer_fresh_ = false, reshaped_ = false;
     HRESULT end_code_ = S_OK;

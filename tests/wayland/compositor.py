@@ -84,7 +84,9 @@ class Sway:
 
     def bar(self, output, text="vistrel"):
         """A swaynag bar on `output` alone, until `ended()`; returns its process."""
-        return subprocess.Popen(["swaynag", "-o", output, "-m", text], env=dict(os.environ, WAYLAND_DISPLAY=self.display),
+        # swaynag keeps its buffers in the runtime directory: sway's serves where the caller has none.
+        env = dict(os.environ, WAYLAND_DISPLAY=self.display, XDG_RUNTIME_DIR=self.runtime)
+        return subprocess.Popen(["swaynag", "-o", output, "-m", text], env=env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def grim(self, output=None):

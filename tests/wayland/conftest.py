@@ -93,3 +93,26 @@ def own_cast(monkeypatch, tmp_path):
     yield server, portal
     portal.stop()
     server.stop()
+
+
+@pytest.fixture(scope="session")
+def mutter_server():
+    if not shutil.which("mutter") or not shutil.which("foot"):
+        pytest.skip("needs mutter and foot (make deps installs them)")
+    from mutter import Mutter
+
+    server = Mutter()
+    yield server
+    server.stop()
+
+
+@pytest.fixture
+def gnome(mutter_server, monkeypatch, tmp_path):
+    """The headless mutter captured through the test portal in front of it."""
+    monkeypatch.setenv("WAYLAND_DISPLAY", mutter_server.display)
+    monkeypatch.setenv("DBUS_SESSION_BUS_ADDRESS", mutter_server.address)
+    monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path))
+    monkeypatch.setenv("VISTREL_WAYLAND_ROUTE", "portal")
+    monkeypatch.delenv("DISPLAY", raising=False)
+    monkeypatch.delenv("VISTREL_BACKEND", raising=False)
+    return mutter_server
