@@ -26,20 +26,23 @@ class Terminal:
         self.fifo = os.path.join(server.home, "colours")
         if not os.path.exists(self.fifo):
             os.mkfifo(self.fifo)
-        script = f'printf "\\033[?25l"; while read c < {self.fifo}; do printf "\\033]11;#%s\\033\\\\" "$c"; done'
+        # The shell holds the pipe open both ways: it never reads an end, nor loses a line
+        # written between two of its reads.
+        script = (f'exec 3<>{self.fifo}; printf "\\033[?25l"; '
+                  'while read c <&3; do printf "\\033]11;#%s\\033\\\\" "$c"; done')
         self.process = subprocess.Popen(
             ["foot", "--fullscreen", "-o", f"colors.background={colour}", "sh", "-c", script],
             env=dict(server.env, WAYLAND_DISPLAY=server.display, LANG="C.UTF-8"), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            stdout=server.log, stderr=server.log, start_new_session=True)
 
     def recolour(self, colour):
         deadline = time.monotonic() + 5
-        while True:  # the shell opens the pipe again after each line
+        while True:  # until the shell has opened the pipe
             try:
                 fd = os.open(self.fifo, os.O_WRONLY | os.O_NONBLOCK)
                 break
             except OSError as e:
-                if e.errno != errno.ENXIO or time.monotonic() > deadline:
+                if e.errno != errno.ENXIO or time.monotonic() > deadline or self.process.poll() is not None:
                     raise
                 time.sleep(0.01)
         os.write(fd, f"{colour}\n".encode())
