@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/pixel_path.h"
@@ -211,17 +212,28 @@ bool Duplication::read_screen(XFailure& failure) {
 }
 
 bool Duplication::use_extensions(XFailure& failure) {
+    // Every question goes out before the first answer is awaited: on a loaded machine each
+    // round trip can cost a scheduling delay, and a one-shot capture pays them all.
+    for (xcb_extension_t* id : {xcb().damage_id, xcb().xfixes_id, xcb().randr_id, xcb().shm_id})
+        if (id) xcb().xcb_prefetch_extension_data(server(), id);
     if (!extension_present(*connection_, xcb().damage_id, &damage_event_) ||
         !extension_present(*connection_, xcb().xfixes_id, &xfixes_event_)) {
         failure = {DXGI_ERROR_UNSUPPORTED,
                    "X display '" + connection_->display() + "' lacks the DAMAGE or XFIXES extension"};
         return false;
     }
-    // Both extensions refuse requests from a client that has not said which version it speaks.
+    has_randr_ = extension_present(*connection_, xcb().randr_id, &randr_event_);
+    // The extensions refuse requests from a client that has not said which version it speaks.
+    const auto xfixes_asked = xcb().xcb_xfixes_query_version(server(), 4, 0);
+    const auto damage_asked = xcb().xcb_damage_query_version(server(), 1, 1);
+    std::optional<xcb_randr_query_version_cookie_t> randr_asked;
+    if (has_randr_) randr_asked = xcb().xcb_randr_query_version(server(), 1, 5);
     Reply<xcb_xfixes_query_version_reply_t> xfixes(
-        xcb().xcb_xfixes_query_version_reply(server(), xcb().xcb_xfixes_query_version(server(), 4, 0), nullptr));
+        xcb().xcb_xfixes_query_version_reply(server(), xfixes_asked, nullptr));
     Reply<xcb_damage_query_version_reply_t> damage(
-        xcb().xcb_damage_query_version_reply(server(), xcb().xcb_damage_query_version(server(), 1, 1), nullptr));
+        xcb().xcb_damage_query_version_reply(server(), damage_asked, nullptr));
+    if (randr_asked)
+        Reply<xcb_randr_query_version_reply_t>(xcb().xcb_randr_query_version_reply(server(), *randr_asked, nullptr));
     if (!xfixes || !damage) {
         failure = {DXGI_ERROR_UNSUPPORTED, "X display '" + connection_->display() + "': DAMAGE or XFIXES unusable"};
         return false;
@@ -238,14 +250,10 @@ void Duplication::select_events() {
     // Monitors set or removed by hand raise no RandR event, only a ConfigureNotify of the root.
     const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb().xcb_change_window_attributes(server(), root_, XCB_CW_EVENT_MASK, &structure);
-    has_randr_ = extension_present(*connection_, xcb().randr_id, &randr_event_);
-    if (has_randr_) {
-        Reply<xcb_randr_query_version_reply_t> v(
-            xcb().xcb_randr_query_version_reply(server(), xcb().xcb_randr_query_version(server(), 1, 5), nullptr));
+    if (has_randr_)
         xcb().xcb_randr_select_input(server(), root_,
                                      XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                          XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
-    }
 }
 
 bool Duplication::reconnect() {
@@ -435,8 +443,9 @@ HRESULT Duplication::read_image(const ReplyDeadline& replies) {
     xcb().xcb_damage_subtract(server(), damage_, XCB_NONE, XCB_NONE);
     // Past half the monitor's rows, reading them into the image and copying the region out
     // costs more than the server writing the region straight into the kept pixels; below,
-    // less (measured both ways, a whole 1080p screen changing and 4x4 pixels).
-    if (defer_reads_ && changed_rows_ * 2 >= monitor_.height) {
+    // less (measured both ways, a whole 1080p screen changing and 4x4 pixels). A first
+    // frame is all rows: a one-shot capture then has the server write only the array.
+    if (defer_reads_ && (first_ || changed_rows_ * 2 >= monitor_.height)) {
         owed_ = true;
         return S_OK;
     }
@@ -548,10 +557,11 @@ HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, vo
 
 }  // namespace
 
-IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_t screen, const std::string& monitor,
-                                        XFailure& failure) {
+IDXGIOutputDuplication* new_duplication(std::shared_ptr<Connection> spare, const std::string& display,
+                                        std::uint32_t screen, const std::string& monitor, XFailure& failure) {
     const ReplyDeadline replies(kOpenTimeout);
-    std::shared_ptr<Connection> connection = Connection::open(display, failure);
+    std::shared_ptr<Connection> connection =
+        spare && !spare->broken() ? std::move(spare) : Connection::open(display, failure);
     if (!connection) return nullptr;
     const xcb_screen_t* root = connection->screen(screen);
     if (!root) {
