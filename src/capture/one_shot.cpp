@@ -10,6 +10,13 @@ namespace vistrel {
 namespace {
 
 bool make_array(OneShot& shot) {
+    if (shot.raw) {
+        const auto bytes = static_cast<Py_ssize_t>(std::size_t{shot.region.height()} * shot.region.width() *
+                                                   channel_count(shot.format));
+        shot.array = py::Ref::steal(PyBytes_FromStringAndSize(nullptr, bytes));
+        if (shot.array) shot.memory = reinterpret_cast<std::uint8_t*>(PyBytes_AsString(shot.array.get()));
+        return shot.array && shot.memory;
+    }
     shot.array =
         py::new_uint8_array(shot.region.height(), shot.region.width(), channel_count(shot.format), &shot.memory);
     return static_cast<bool>(shot.array);
@@ -33,7 +40,7 @@ PyObject* finish_kept(OneShot& shot, IKeepablePixels& keepable) {
 }  // namespace
 
 std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
-                                        const std::optional<RegionArg>& region_given) {
+                                        const std::optional<RegionArg>& region_given, bool raw) {
     if (!require(state, Need::NoIterator)) return std::nullopt;
     auto format = parse_pixel_format(fmt);
     if (!format) {
@@ -47,10 +54,10 @@ std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string&
         raise_failure(region.take_failure());
         return std::nullopt;
     }
-    OneShot shot{session, region.value(), format.value(), {}, nullptr, nullptr};
+    OneShot shot{session, region.value(), format.value(), {}, nullptr, nullptr, raw};
     // BGRA as the server writes it, pointer drawn in place: the array is the frame's
     // memory, with no copy of ours.
-    if (shot.format == PixelFormat::Bgra)
+    if (shot.format == PixelFormat::Bgra && !raw)
         if (ComPtr<IKeepablePixels> keepable = keepable_pixels(*session)) {
             shot.kept = std::make_unique<DeferredImageReads>(std::move(keepable));
             return shot;
