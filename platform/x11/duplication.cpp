@@ -93,7 +93,8 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return ComObject::Release(); }
 
     void STDMETHODCALLTYPE DeferImageReads(BOOL defer) override { defer_reads_ = defer != FALSE; }
-    HRESULT STDMETHODCALLTYPE ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, IKeptPixels** pixels) override;
+    HRESULT STDMETHODCALLTYPE ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, BOOL opaque,
+                                         IKeptPixels** pixels) override;
 
     HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
         return answer_pixel_path(name, image_ ? image_->pixel_path() : nullptr, data_size, data);
@@ -497,7 +498,8 @@ HRESULT Duplication::read_owed_rows() {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, IKeptPixels** pixels) {
+HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, BOOL opaque,
+                                                  IKeptPixels** pixels) {
     *pixels = nullptr;
     if (left >= right || top >= bottom || right > monitor_.width || bottom > monitor_.height) return E_INVALIDARG;
     if (connection_->inherited() || lost_ || !pool_) return DXGI_ERROR_ACCESS_LOST;
@@ -535,7 +537,7 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
         lost_ = true;  // refused with a valid rectangle: the screen changed under the request
         return DXGI_ERROR_ACCESS_LOST;
     }
-    segment->make_rows_opaque(0, height);
+    if (opaque) segment->make_rows_opaque(0, height);
     *pixels = pool_->keep(std::move(segment));
     return S_OK;
 }

@@ -31,9 +31,11 @@ struct OneShot {
 
 // Checks the busy mark, parses `fmt`, gets the live session (reopening it when needed)
 // and the region, and makes the uninitialised array (bytes when `raw`), in that order.
-// Nothing, with the exception set, at the first failure.
+// `fresh_session`: the session was opened for this one image. Nothing, with the exception
+// set, at the first failure.
 std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
-                                        const std::optional<RegionArg>& region_given, bool raw = false);
+                                        const std::optional<RegionArg>& region_given, bool raw = false,
+                                        bool fresh_session = false);
 
 // Renders the session's newest image into the array with the lock released, or reads
 // the kept frame and hands it to NumPy: the array, or null with the exception set.

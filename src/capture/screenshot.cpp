@@ -101,7 +101,7 @@ PyObject* screenshot_once(PyObject*, PyObject* args, PyObject* kwargs) {
             auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, {}, false);
             if (!opened) return raise_failure(opened.take_failure());
             state.adopt(std::move(opened).value());
-            std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given, raw);
+            std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given, raw, /*fresh_session=*/true);
             if (!shot) return nullptr;
             if (!current_image(*shot->session, timeout_ms)) return nullptr;
             const std::uint32_t h = shot->region.height(), w = shot->region.width(),
