@@ -39,6 +39,11 @@ LONGLONG ticks_now() {
 // manager) makes no event at all, and selecting device motion would make the server queue
 // events for every Capturer that is not reading; one round trip per slice costs less.
 constexpr std::chrono::milliseconds kPointerSlice{16};
+// A pointer that has stood still for a while is asked after less often (a long wait on a
+// still desktop then costs a third of the round trips); the first move seen brings the
+// short slice back.
+constexpr std::chrono::milliseconds kStillPointerSlice{48};
+constexpr std::chrono::seconds kStillAfter{1};
 
 bool extension_present(const Connection& c, xcb_extension_t* id, std::uint8_t* first_event = nullptr) {
     if (!id) return false;
@@ -178,6 +183,10 @@ private:
     bool pointer_on_screen_ = false;
     bool pointer_changed_ = false;
     std::chrono::steady_clock::time_point pointer_asked_{};  // the epoch: never
+    std::chrono::steady_clock::time_point pointer_moved_{};  // last seen moving
+    std::chrono::milliseconds pointer_slice() const {
+        return std::chrono::steady_clock::now() - pointer_moved_ >= kStillAfter ? kStillPointerSlice : kPointerSlice;
+    }
     PointerShape shape_;
 };
 
@@ -285,7 +294,7 @@ void Duplication::catch_up() {
 
 void Duplication::look_again(bool readable) {
     if (readable) drain_events();  // else there is nothing to read: spares an idle thread a system call
-    if (std::chrono::steady_clock::now() - pointer_asked_ >= kPointerSlice) ask_pointer();
+    if (std::chrono::steady_clock::now() - pointer_asked_ >= pointer_slice()) ask_pointer();
 }
 
 void Duplication::drain_events(bool queued_only) {
@@ -354,6 +363,7 @@ void Duplication::ask_pointer() {
     const bool was_over = over(pointer_x_, pointer_y_, pointer_on_screen_);
     const bool is_over = over(p->root_x, p->root_y, p->same_screen != 0);
     if (p->root_x == pointer_x_ && p->root_y == pointer_y_ && (p->same_screen != 0) == pointer_on_screen_) return;
+    pointer_moved_ = pointer_asked_;
     pointer_x_ = p->root_x;
     pointer_y_ = p->root_y;
     pointer_on_screen_ = p->same_screen != 0;
@@ -426,7 +436,7 @@ HRESULT Duplication::wait_for_change(UINT timeout_ms) {
         if (left.count() <= 0) return DXGI_ERROR_WAIT_TIMEOUT;
         xcb().xcb_flush(server());
         pollfd descriptor{xcb().xcb_get_file_descriptor(server()), POLLIN, 0};
-        const int slice = static_cast<int>(std::min(left, kPointerSlice).count());
+        const int slice = static_cast<int>(std::min(left, pointer_slice()).count());
         const int ready = poll(&descriptor, 1, slice);
         if (ready < 0 && errno != EINTR) return connection_lost();
         look_again(ready > 0);
@@ -537,6 +547,7 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
         lost_ = true;  // refused with a valid rectangle: the screen changed under the request
         return DXGI_ERROR_ACCESS_LOST;
     }
+    segment->map_written_pages();
     if (opaque) segment->make_rows_opaque(0, height);
     *pixels = pool_->keep(std::move(segment));
     return S_OK;
