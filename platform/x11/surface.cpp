@@ -50,7 +50,9 @@ std::shared_ptr<ShmSurface> ShmSurface::create(std::shared_ptr<Connection> conne
         new ShmSurface(std::move(connection), width, height, static_cast<std::uint8_t*>(address), segment));
 }
 
-void ShmSurface::map_written_pages() const {
+void ShmSurface::map_written_pages() {
+    if (pages_mapped_) return;
+    pages_mapped_ = true;
 #ifdef MADV_POPULATE_WRITE
     (void)madvise(data(), std::size_t{pitch()} * height(), MADV_POPULATE_WRITE);
 #endif
