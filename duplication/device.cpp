@@ -185,7 +185,6 @@ Status create_frame_textures(DuplicationSession& s) {
     auto staging = create_texture(s.device.get(), desc);
     if (!staging) return staging.take_failure();
     s.staging = std::move(staging).value();
-    s.frame_buffer.assign(static_cast<std::size_t>(std::uint64_t{s.width} * s.height * 4), 0);
     return Ok{};
 }
 

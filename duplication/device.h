@@ -46,7 +46,8 @@ struct DuplicationSession {
     // On a rotated output, the pointer turned into the surface's orientation for drawing.
     std::optional<CursorState> turned_cursor;
     SharedTextureSlot shared;  // empty until the first GPU grab
-    // Packed BGRA rows for conversions; grown with zeros when too short, never shrunk.
+    // Packed BGRA rows for conversions (the rows under the pointer); empty at opening,
+    // grown with zeros when too short, never shrunk.
     std::vector<std::uint8_t> frame_buffer;
     std::uint32_t width = 0;
     std::uint32_t height = 0;

@@ -13,9 +13,9 @@ ComPtr<IKeepablePixels> keepable_pixels(const DuplicationSession& session) {
 }
 
 Result<ComPtr<IKeptPixels>> read_to_keep(IKeepablePixels& keepable, std::uint32_t left, std::uint32_t top,
-                                         std::uint32_t right, std::uint32_t bottom) {
+                                         std::uint32_t right, std::uint32_t bottom, bool opaque) {
     ComPtr<IKeptPixels> pixels;
-    const HRESULT hr = keepable.ReadToKeep(left, top, right, bottom, pixels.put());
+    const HRESULT hr = keepable.ReadToKeep(left, top, right, bottom, opaque ? TRUE : FALSE, pixels.put());
     if (FAILED(hr)) return Failure::hresult(hr, os::take_error_info());
     if (!pixels) return Failure::no_object();
     return pixels;

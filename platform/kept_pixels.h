@@ -13,8 +13,8 @@
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
-// Packed BGRA rows (width x 4 bytes apart, opaque) that belong to whoever holds the
-// reference; the last Release may come from any thread.
+// Packed BGRA rows (width x 4 bytes apart) that belong to whoever holds the reference;
+// the last Release may come from any thread.
 struct IKeptPixels : IUnknown {
     static constexpr IID kIid = {0x2B7F0C61, 0x5E3A, 0x4D19, {0x8C, 0x44, 0x19, 0xA6, 0x70, 0xD2, 0x3E, 0x85}};
 
@@ -32,8 +32,10 @@ struct IKeepablePixels : IUnknown {
     // The image catches up at the first acquisition after FALSE.
     virtual void STDMETHODCALLTYPE DeferImageReads(BOOL defer) = 0;
     // The rectangle [left, right) x [top, bottom) of the output as it is now, read into
-    // pixels the caller keeps. A failure leaves *pixels null.
-    virtual HRESULT STDMETHODCALLTYPE ReadToKeep(UINT left, UINT top, UINT right, UINT bottom,
+    // pixels the caller keeps; their fourth bytes are 255 when `opaque`, else whatever
+    // the server sent (a caller converting to a layout without alpha spares that pass).
+    // A failure leaves *pixels null.
+    virtual HRESULT STDMETHODCALLTYPE ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, BOOL opaque,
                                                  IKeptPixels** pixels) = 0;
 
 protected:

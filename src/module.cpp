@@ -108,8 +108,9 @@ PyMethodDef g_list_outputs = {"list_outputs", list_outputs, METH_NOARGS,
                               "list_outputs()\n--\n\nReturns a list of dicts (one per output across all adapters)."};
 PyMethodDef g_screenshot = {
     "_screenshot", py::method(&screenshot_once), METH_VARARGS | METH_KEYWORDS,
-    "_screenshot(output=0, *, device=0, fmt='rgb', region=None, cursor=True, timeout_ms=1000)\n"
-    "--\n\nOne image of an output, from a duplication opened for it alone (vistrel.screenshot)."};
+    "_screenshot(output=0, *, device=0, fmt='rgb', region=None, cursor=True, timeout_ms=1000, raw=False)\n"
+    "--\n\nOne image of an output, from a duplication opened for it alone (vistrel.screenshot); with raw,\n"
+    "(bytes, (height, width, channels)) instead of an array, without NumPy."};
 PyMethodDef g_device_info = {"device_info", device_info, METH_NOARGS, "device_info()\n--\n\n"};
 PyMethodDef g_output_info = {"output_info", output_info, METH_NOARGS, "output_info()\n--\n\n"};
 

@@ -17,19 +17,24 @@ private:
 
 }  // namespace
 
+// The width is read once: stores through the rows' words could alias the member, and
+// reloading it every pixel kept the compiler from vectorising the loops (a 1080p frame
+// took 2 ms more).
 void Surface::make_rows_opaque(std::uint32_t top, std::uint32_t bottom) {
+    const std::size_t width = width_;
     for (std::uint32_t y = top; y < bottom; ++y) {
         auto* words = reinterpret_cast<std::uint32_t*>(data_ + std::size_t{y} * pitch_);
-        for (std::uint32_t x = 0; x < width_; ++x) words[x] |= 0xFF000000u;
+        for (std::size_t x = 0; x < width; ++x) words[x] |= 0xFF000000u;
     }
 }
 
 void Surface::copy_rows_opaque(std::uint32_t top, std::uint32_t bottom, const std::uint8_t* rows) {
-    for (std::uint32_t y = top; y < bottom; ++y, rows += std::size_t{width_} * 4) {
+    const std::size_t width = width_;
+    for (std::uint32_t y = top; y < bottom; ++y, rows += width * 4) {
         auto* words = reinterpret_cast<std::uint32_t*>(data_ + std::size_t{y} * pitch_);
-        for (std::uint32_t x = 0; x < width_; ++x) {
+        for (std::size_t x = 0; x < width; ++x) {
             std::uint32_t word;
-            std::memcpy(&word, rows + std::size_t{x} * 4, 4);
+            std::memcpy(&word, rows + x * 4, 4);
             words[x] = word | 0xFF000000u;
         }
     }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/pixel_path.h"
@@ -38,6 +39,11 @@ LONGLONG ticks_now() {
 // manager) makes no event at all, and selecting device motion would make the server queue
 // events for every Capturer that is not reading; one round trip per slice costs less.
 constexpr std::chrono::milliseconds kPointerSlice{16};
+// A pointer that has stood still for a while is asked after less often (a long wait on a
+// still desktop then costs a third of the round trips); the first move seen brings the
+// short slice back.
+constexpr std::chrono::milliseconds kStillPointerSlice{48};
+constexpr std::chrono::seconds kStillAfter{1};
 
 bool extension_present(const Connection& c, xcb_extension_t* id, std::uint8_t* first_event = nullptr) {
     if (!id) return false;
@@ -92,7 +98,8 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return ComObject::Release(); }
 
     void STDMETHODCALLTYPE DeferImageReads(BOOL defer) override { defer_reads_ = defer != FALSE; }
-    HRESULT STDMETHODCALLTYPE ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, IKeptPixels** pixels) override;
+    HRESULT STDMETHODCALLTYPE ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, BOOL opaque,
+                                         IKeptPixels** pixels) override;
 
     HRESULT STDMETHODCALLTYPE GetPrivateData(const GUID& name, UINT* data_size, void* data) override {
         return answer_pixel_path(name, image_ ? image_->pixel_path() : nullptr, data_size, data);
@@ -176,6 +183,10 @@ private:
     bool pointer_on_screen_ = false;
     bool pointer_changed_ = false;
     std::chrono::steady_clock::time_point pointer_asked_{};  // the epoch: never
+    std::chrono::steady_clock::time_point pointer_moved_{};  // last seen moving
+    std::chrono::milliseconds pointer_slice() const {
+        return std::chrono::steady_clock::now() - pointer_moved_ >= kStillAfter ? kStillPointerSlice : kPointerSlice;
+    }
     PointerShape shape_;
 };
 
@@ -211,17 +222,28 @@ bool Duplication::read_screen(XFailure& failure) {
 }
 
 bool Duplication::use_extensions(XFailure& failure) {
+    // Every question goes out before the first answer is awaited: on a loaded machine each
+    // round trip can cost a scheduling delay, and a one-shot capture pays them all.
+    for (xcb_extension_t* id : {xcb().damage_id, xcb().xfixes_id, xcb().randr_id, xcb().shm_id})
+        if (id) xcb().xcb_prefetch_extension_data(server(), id);
     if (!extension_present(*connection_, xcb().damage_id, &damage_event_) ||
         !extension_present(*connection_, xcb().xfixes_id, &xfixes_event_)) {
         failure = {DXGI_ERROR_UNSUPPORTED,
                    "X display '" + connection_->display() + "' lacks the DAMAGE or XFIXES extension"};
         return false;
     }
-    // Both extensions refuse requests from a client that has not said which version it speaks.
+    has_randr_ = extension_present(*connection_, xcb().randr_id, &randr_event_);
+    // The extensions refuse requests from a client that has not said which version it speaks.
+    const auto xfixes_asked = xcb().xcb_xfixes_query_version(server(), 4, 0);
+    const auto damage_asked = xcb().xcb_damage_query_version(server(), 1, 1);
+    std::optional<xcb_randr_query_version_cookie_t> randr_asked;
+    if (has_randr_) randr_asked = xcb().xcb_randr_query_version(server(), 1, 5);
     Reply<xcb_xfixes_query_version_reply_t> xfixes(
-        xcb().xcb_xfixes_query_version_reply(server(), xcb().xcb_xfixes_query_version(server(), 4, 0), nullptr));
+        xcb().xcb_xfixes_query_version_reply(server(), xfixes_asked, nullptr));
     Reply<xcb_damage_query_version_reply_t> damage(
-        xcb().xcb_damage_query_version_reply(server(), xcb().xcb_damage_query_version(server(), 1, 1), nullptr));
+        xcb().xcb_damage_query_version_reply(server(), damage_asked, nullptr));
+    if (randr_asked)
+        Reply<xcb_randr_query_version_reply_t>(xcb().xcb_randr_query_version_reply(server(), *randr_asked, nullptr));
     if (!xfixes || !damage) {
         failure = {DXGI_ERROR_UNSUPPORTED, "X display '" + connection_->display() + "': DAMAGE or XFIXES unusable"};
         return false;
@@ -238,14 +260,10 @@ void Duplication::select_events() {
     // Monitors set or removed by hand raise no RandR event, only a ConfigureNotify of the root.
     const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb().xcb_change_window_attributes(server(), root_, XCB_CW_EVENT_MASK, &structure);
-    has_randr_ = extension_present(*connection_, xcb().randr_id, &randr_event_);
-    if (has_randr_) {
-        Reply<xcb_randr_query_version_reply_t> v(
-            xcb().xcb_randr_query_version_reply(server(), xcb().xcb_randr_query_version(server(), 1, 5), nullptr));
+    if (has_randr_)
         xcb().xcb_randr_select_input(server(), root_,
                                      XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
                                          XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
-    }
 }
 
 bool Duplication::reconnect() {
@@ -276,7 +294,7 @@ void Duplication::catch_up() {
 
 void Duplication::look_again(bool readable) {
     if (readable) drain_events();  // else there is nothing to read: spares an idle thread a system call
-    if (std::chrono::steady_clock::now() - pointer_asked_ >= kPointerSlice) ask_pointer();
+    if (std::chrono::steady_clock::now() - pointer_asked_ >= pointer_slice()) ask_pointer();
 }
 
 void Duplication::drain_events(bool queued_only) {
@@ -345,6 +363,7 @@ void Duplication::ask_pointer() {
     const bool was_over = over(pointer_x_, pointer_y_, pointer_on_screen_);
     const bool is_over = over(p->root_x, p->root_y, p->same_screen != 0);
     if (p->root_x == pointer_x_ && p->root_y == pointer_y_ && (p->same_screen != 0) == pointer_on_screen_) return;
+    pointer_moved_ = pointer_asked_;
     pointer_x_ = p->root_x;
     pointer_y_ = p->root_y;
     pointer_on_screen_ = p->same_screen != 0;
@@ -417,7 +436,7 @@ HRESULT Duplication::wait_for_change(UINT timeout_ms) {
         if (left.count() <= 0) return DXGI_ERROR_WAIT_TIMEOUT;
         xcb().xcb_flush(server());
         pollfd descriptor{xcb().xcb_get_file_descriptor(server()), POLLIN, 0};
-        const int slice = static_cast<int>(std::min(left, kPointerSlice).count());
+        const int slice = static_cast<int>(std::min(left, pointer_slice()).count());
         const int ready = poll(&descriptor, 1, slice);
         if (ready < 0 && errno != EINTR) return connection_lost();
         look_again(ready > 0);
@@ -435,8 +454,9 @@ HRESULT Duplication::read_image(const ReplyDeadline& replies) {
     xcb().xcb_damage_subtract(server(), damage_, XCB_NONE, XCB_NONE);
     // Past half the monitor's rows, reading them into the image and copying the region out
     // costs more than the server writing the region straight into the kept pixels; below,
-    // less (measured both ways, a whole 1080p screen changing and 4x4 pixels).
-    if (defer_reads_ && changed_rows_ * 2 >= monitor_.height) {
+    // less (measured both ways, a whole 1080p screen changing and 4x4 pixels). A first
+    // frame is all rows: a one-shot capture then has the server write only the array.
+    if (defer_reads_ && (first_ || changed_rows_ * 2 >= monitor_.height)) {
         owed_ = true;
         return S_OK;
     }
@@ -488,7 +508,8 @@ HRESULT Duplication::read_owed_rows() {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, IKeptPixels** pixels) {
+HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, BOOL opaque,
+                                                  IKeptPixels** pixels) {
     *pixels = nullptr;
     if (left >= right || top >= bottom || right > monitor_.width || bottom > monitor_.height) return E_INVALIDARG;
     if (connection_->inherited() || lost_ || !pool_) return DXGI_ERROR_ACCESS_LOST;
@@ -526,7 +547,8 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
         lost_ = true;  // refused with a valid rectangle: the screen changed under the request
         return DXGI_ERROR_ACCESS_LOST;
     }
-    segment->make_rows_opaque(0, height);
+    segment->map_written_pages();
+    if (opaque) segment->make_rows_opaque(0, height);
     *pixels = pool_->keep(std::move(segment));
     return S_OK;
 }
@@ -548,10 +570,11 @@ HRESULT STDMETHODCALLTYPE Duplication::GetFramePointerShape(UINT buffer_size, vo
 
 }  // namespace
 
-IDXGIOutputDuplication* new_duplication(const std::string& display, std::uint32_t screen, const std::string& monitor,
-                                        XFailure& failure) {
+IDXGIOutputDuplication* new_duplication(std::shared_ptr<Connection> spare, const std::string& display,
+                                        std::uint32_t screen, const std::string& monitor, XFailure& failure) {
     const ReplyDeadline replies(kOpenTimeout);
-    std::shared_ptr<Connection> connection = Connection::open(display, failure);
+    std::shared_ptr<Connection> connection =
+        spare && !spare->broken() ? std::move(spare) : Connection::open(display, failure);
     if (!connection) return nullptr;
     const xcb_screen_t* root = connection->screen(screen);
     if (!root) {

@@ -1,8 +1,10 @@
 // The factory connects once to read the layout: one adapter per X screen, one output per
-// RandR monitor. Each duplication later opens a connection of its own.
+// RandR monitor. The first duplication takes that connection over (a one-shot capture then
+// connects once); every later one opens a connection of its own.
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "platform/pixel_path.h"
 #include "platform/posix/com_object.h"
@@ -27,10 +29,29 @@ struct DisplaySnapshot {
     std::vector<ScreenInfo> screens;
 };
 
+// The layout's connection, until a duplication takes it: one thread at a time may ask
+// over a connection, so it is handed over once and never shared.
+class SpareConnection {
+public:
+    explicit SpareConnection(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
+    std::shared_ptr<Connection> take() {
+        std::lock_guard lock(mutex_);
+        return std::move(connection_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::shared_ptr<Connection> connection_;  // guarded by mutex_
+};
+
 class Output final : public posix::ComObject<IDXGIOutput1, IDXGIOutput, IDXGIObject> {
 public:
-    Output(std::shared_ptr<const DisplaySnapshot> snapshot, std::uint32_t screen, std::uint32_t index)
-        : snapshot_(std::move(snapshot)), screen_(screen), monitor_(snapshot_->screens[screen].monitors[index]) {}
+    Output(std::shared_ptr<const DisplaySnapshot> snapshot, std::shared_ptr<SpareConnection> spare,
+           std::uint32_t screen, std::uint32_t index)
+        : snapshot_(std::move(snapshot)),
+          spare_(std::move(spare)),
+          screen_(screen),
+          monitor_(snapshot_->screens[screen].monitors[index]) {}
 
     HRESULT STDMETHODCALLTYPE GetDesc(DXGI_OUTPUT_DESC* desc) override {
         copy_wide(desc->DeviceName, monitor_.name);
@@ -46,7 +67,7 @@ public:
         *duplication = nullptr;
         if (!device) return E_INVALIDARG;
         XFailure failure;
-        *duplication = new_duplication(snapshot_->display, screen_, monitor_.name, failure);
+        *duplication = new_duplication(spare_->take(), snapshot_->display, screen_, monitor_.name, failure);
         return *duplication ? S_OK : fail_with(failure.code, failure.text);
     }
 
@@ -59,6 +80,7 @@ public:
 
 private:
     std::shared_ptr<const DisplaySnapshot> snapshot_;
+    std::shared_ptr<SpareConnection> spare_;
     std::uint32_t screen_;
     MonitorInfo monitor_;
     const char* pixel_path_ = nullptr;  // probed on the first question
@@ -66,13 +88,14 @@ private:
 
 class Adapter final : public posix::ComObject<IDXGIAdapter1, IDXGIAdapter, IDXGIObject> {
 public:
-    Adapter(std::shared_ptr<const DisplaySnapshot> snapshot, std::uint32_t screen)
-        : snapshot_(std::move(snapshot)), screen_(screen) {}
+    Adapter(std::shared_ptr<const DisplaySnapshot> snapshot, std::shared_ptr<SpareConnection> spare,
+            std::uint32_t screen)
+        : snapshot_(std::move(snapshot)), spare_(std::move(spare)), screen_(screen) {}
 
     HRESULT STDMETHODCALLTYPE EnumOutputs(UINT index, IDXGIOutput** out) override {
         *out = nullptr;
         if (index >= snapshot_->screens[screen_].monitors.size()) return DXGI_ERROR_NOT_FOUND;
-        *out = new Output(snapshot_, screen_, index);
+        *out = new Output(snapshot_, spare_, screen_, index);
         return S_OK;
     }
 
@@ -87,22 +110,25 @@ public:
 
 private:
     std::shared_ptr<const DisplaySnapshot> snapshot_;
+    std::shared_ptr<SpareConnection> spare_;
     std::uint32_t screen_;
 };
 
 class Factory final : public posix::ComObject<IDXGIFactory1, IDXGIObject> {
 public:
-    explicit Factory(std::shared_ptr<const DisplaySnapshot> snapshot) : snapshot_(std::move(snapshot)) {}
+    Factory(std::shared_ptr<const DisplaySnapshot> snapshot, std::shared_ptr<SpareConnection> spare)
+        : snapshot_(std::move(snapshot)), spare_(std::move(spare)) {}
 
     HRESULT STDMETHODCALLTYPE EnumAdapters1(UINT index, IDXGIAdapter1** out) override {
         *out = nullptr;
         if (index >= snapshot_->screens.size()) return DXGI_ERROR_NOT_FOUND;
-        *out = new Adapter(snapshot_, index);
+        *out = new Adapter(snapshot_, spare_, index);
         return S_OK;
     }
 
 private:
     std::shared_ptr<const DisplaySnapshot> snapshot_;
+    std::shared_ptr<SpareConnection> spare_;
 };
 
 }  // namespace
@@ -133,7 +159,8 @@ HRESULT create_factory(REFIID riid, void** out) {
     snapshot->screens = query_layout(*connection);
     if (connection->broken()) return fail_with(DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, lost_connection_text(*connection));
     if (replies.ran_out()) return fail_with(DXGI_ERROR_NOT_CURRENTLY_AVAILABLE, no_answer_text(connection->display()));
-    auto factory = vistrel::ComPtr<IDXGIFactory1>::adopt(new Factory(std::move(snapshot)));
+    auto spare = std::make_shared<SpareConnection>(std::move(connection));
+    auto factory = vistrel::ComPtr<IDXGIFactory1>::adopt(new Factory(std::move(snapshot), std::move(spare)));
     return factory->QueryInterface(riid, out);
 }
 

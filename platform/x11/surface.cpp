@@ -1,6 +1,7 @@
 #include "platform/x11/surface.h"
 
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 
 namespace vistrel::x11 {
@@ -47,6 +48,14 @@ std::shared_ptr<ShmSurface> ShmSurface::create(std::shared_ptr<Connection> conne
     }
     return std::shared_ptr<ShmSurface>(
         new ShmSurface(std::move(connection), width, height, static_cast<std::uint8_t*>(address), segment));
+}
+
+void ShmSurface::map_written_pages() {
+    if (pages_mapped_) return;
+    pages_mapped_ = true;
+#ifdef MADV_POPULATE_WRITE
+    (void)madvise(data(), std::size_t{pitch()} * height(), MADV_POPULATE_WRITE);
+#endif
 }
 
 ShmSurface::~ShmSurface() {

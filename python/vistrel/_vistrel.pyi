@@ -18,7 +18,7 @@ interpreter lock is released while waiting and converting, so other Python threa
 meanwhile.
 """
 from types import TracebackType
-from typing import List, Literal, Optional, Tuple, Type, TypedDict, final
+from typing import List, Literal, Optional, Tuple, Type, TypedDict, final, overload
 
 import numpy as np
 from numpy.typing import NDArray
@@ -275,6 +275,7 @@ def device_info() -> str:
 def output_info() -> str:
     """One line per output: indices, resolution, rotation, attached flag (``Primary:``)."""
 
+@overload
 def _screenshot(
     output: int = 0,
     *,
@@ -283,5 +284,18 @@ def _screenshot(
     region: Optional[_Region] = None,
     cursor: bool = True,
     timeout_ms: int = 1000,
+    raw: Literal[False] = False,
 ) -> NDArray[np.uint8]:
     """One image of an output, from a duplication opened for it alone (``vistrel.screenshot``)."""
+@overload
+def _screenshot(
+    output: int = 0,
+    *,
+    device: int = 0,
+    fmt: str = "rgb",
+    region: Optional[_Region] = None,
+    cursor: bool = True,
+    timeout_ms: int = 1000,
+    raw: Literal[True],
+) -> Tuple[bytes, Tuple[int, int, int]]:
+    """The same image as bytes with its (height, width, channels), without NumPy."""

@@ -17,7 +17,6 @@ from typing import TYPE_CHECKING, Callable, List, Optional, Sequence, Tuple
 
 from vistrel import _vistrel
 from vistrel._cli_errors import CommandError, UsageError
-from vistrel._record import cmd_record
 
 if TYPE_CHECKING:
     import numpy as np
@@ -111,15 +110,27 @@ def cmd_list(args: argparse.Namespace) -> int:
     return 0
 
 
+def cmd_record(args: argparse.Namespace) -> int:
+    # Imported when used: the video side (and what it imports) costs every other command.
+    from vistrel._record import cmd_record as record
+
+    return record(args)
+
+
 # --- grab ------------------------------------------------------------------------------
-def image_writer(path: pathlib.Path, fmt: str) -> Callable[[NDArray[np.uint8]], None]:
-    """What saves the image to `path`: NumPy for .npy, Pillow for every image type it writes.
-    Checked before the capture, so that a wrong name costs nothing."""
+# Pillow's names of the layouts it holds.
+PILLOW_MODES = {3: "RGB", 4: "RGBA", 1: "L"}
+
+
+def image_writer(path: pathlib.Path, fmt: str) -> Tuple[Callable[..., None], bool]:
+    """What saves the image to `path`, and whether it takes the pixels as bytes and their
+    shape (Pillow's image types) rather than an array (.npy). Checked before the capture,
+    so that a wrong name costs nothing."""
     suffix = path.suffix.lower()
     if suffix == ".npy":
         import numpy as np
 
-        return lambda image: np.save(path, image)
+        return (lambda image: np.save(path, image)), False
     try:
         from PIL import Image
     except ImportError:
@@ -134,28 +145,36 @@ def image_writer(path: pathlib.Path, fmt: str) -> Callable[[NDArray[np.uint8]], 
     if fmt not in IMAGE_FORMATS:
         raise CommandError(f"{kind} holds rgb, rgba or gray pixels, not {fmt}; save {fmt} as .npy")
 
-    def save(image: NDArray[np.uint8]) -> None:
+    # Bytes rather than an array: importing NumPy would cost the command more than the
+    # capture and the encoding together.
+    def save(pixels: bytes, shape: Tuple[int, int, int]) -> None:
+        height, width, channels = shape
+        mode = PILLOW_MODES[channels]
         encoded = io.BytesIO()  # so that a refusal leaves no file behind
         try:
-            Image.fromarray(image[..., 0] if image.shape[2] == 1 else image).save(encoded, format=kind)
+            Image.frombuffer(mode, (width, height), pixels, "raw", mode, 0, 1).save(encoded, format=kind)
         except (OSError, ValueError, KeyError) as error:
             raise CommandError(f"{kind} cannot hold {fmt} pixels: {error}") from None
         path.write_bytes(encoded.getvalue())
 
-    return save
+    return save, True
 
 
 def cmd_grab(args: argparse.Namespace) -> int:
     path = pathlib.Path(args.o)
-    save = image_writer(path, args.fmt)
+    save, raw = image_writer(path, args.fmt)
     # One image: a duplication opened for it alone, without a kept Capturer's warm-up.
-    image = _vistrel._screenshot(args.output, device=args.device, fmt=args.fmt, region=args.region,
-                                 cursor=not args.no_cursor)
+    shot = _vistrel._screenshot(args.output, device=args.device, fmt=args.fmt, region=args.region,
+                                cursor=not args.no_cursor, raw=raw)
+    height, width = shot[1][:2] if raw else shot.shape[:2]
     try:
-        save(image)
+        if raw:
+            save(*shot)
+        else:
+            save(shot)
     except OSError as error:
         raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
-    print(f"{path}: {image.shape[1]}x{image.shape[0]} {args.fmt}", file=sys.stderr)
+    print(f"{path}: {width}x{height} {args.fmt}", file=sys.stderr)
     return 0
 
 

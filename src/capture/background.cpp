@@ -164,8 +164,13 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
     Pixels last_frame;
     BufferPool pool(std::size_t{params.region.width()} * params.region.height() * 4, params.video_mode);
 
+    // Right after a pacing wait the slot is due: what changed meanwhile is waiting already,
+    // and waiting for more would only delay the slot. An idle paced thread then wakes once
+    // per period, not twice.
+    bool slot_due = false;
     while (!shared.stop.load()) {
-        auto acquired = acquire_frame(session, kAcquireWaitMs);
+        auto acquired = acquire_frame(session, slot_due ? 0 : kAcquireWaitMs);
+        slot_due = false;
         if (!acquired && lost_for_now(session)) {
             // No new frames while the episode lasts; the video mode repeats its last one.
             if (params.video_mode && last_frame) publish(shared, counter, last_frame);
@@ -200,10 +205,12 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
             const std::uint64_t wait = wait_for_next_slot(*params.slots_from, period, lead.ns(), now);
             planned = add_ns(now, wait);
             wait_remaining(timer.get(), wait);
+            slot_due = wait > 0;
         } else if (params.target_fps != 0) {
             PaceStep step = next_pace(deadline, period, os::now());
             deadline = step.deadline;
             wait_remaining(timer.get(), step.wait_ns);
+            slot_due = step.wait_ns > 0;
         }
     }
 }

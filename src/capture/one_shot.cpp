@@ -1,7 +1,10 @@
 #include "src/capture/one_shot.h"
 
+#include <cstring>
+
 #include "src/capture/composite.h"
 #include "src/capture/render.h"
+#include "src/convert/convert_bgra.h"
 #include "src/errors.h"
 #include "src/py/gil.h"
 #include "src/py/numpy_api.h"
@@ -10,6 +13,13 @@ namespace vistrel {
 namespace {
 
 bool make_array(OneShot& shot) {
+    if (shot.raw) {
+        const auto bytes = static_cast<Py_ssize_t>(std::size_t{shot.region.height()} * shot.region.width() *
+                                                   channel_count(shot.format));
+        shot.array = py::Ref::steal(PyBytes_FromStringAndSize(nullptr, bytes));
+        if (shot.array) shot.memory = reinterpret_cast<std::uint8_t*>(PyBytes_AsString(shot.array.get()));
+        return shot.array && shot.memory;
+    }
     shot.array =
         py::new_uint8_array(shot.region.height(), shot.region.width(), channel_count(shot.format), &shot.memory);
     return static_cast<bool>(shot.array);
@@ -17,14 +27,28 @@ bool make_array(OneShot& shot) {
 
 PyObject* finish_kept(OneShot& shot, IKeepablePixels& keepable) {
     const Region& r = shot.region;
+    const std::size_t packed = std::size_t{r.width()} * r.height() * 4;
+    // The kept BGRA pixels are the array itself; other layouts are converted from them.
+    const bool as_array = shot.format == PixelFormat::Bgra && !shot.raw;
+    const bool alpha = shot.format == PixelFormat::Bgra || shot.format == PixelFormat::Rgba;
     std::optional<Result<ComPtr<IKeptPixels>>> read;
     {
         py::ReleaseGil released;
-        read.emplace(read_to_keep(keepable, r.left, r.top, r.right, r.bottom));
-        if (*read && shot.session->cursor_enabled)
-            composite_cursor(read->value()->Data(), std::size_t{r.width()} * r.height() * 4, r, *shot.session);
+        read.emplace(read_to_keep(keepable, r.left, r.top, r.right, r.bottom, alpha));
+        if (*read && shot.session->cursor_enabled) composite_cursor(read->value()->Data(), packed, r, *shot.session);
     }
     if (!*read) return raise_failure(read->take_failure());
+    if (!as_array) {
+        if (!make_array(shot)) return nullptr;
+        py::ReleaseGil released;
+        const std::uint8_t* rows = read->value()->Data();
+        if (shot.format == PixelFormat::Bgra)
+            std::memcpy(shot.memory, rows, packed);
+        else
+            convert_bgra(shot.format, rows, packed, shot.memory, packed / 4 * channel_count(shot.format), r.width(),
+                         r.height());
+        return shot.array.release();
+    }
     IKeptPixels* pixels = read->value().release();
     std::shared_ptr<void> owner(pixels, [](void* p) { static_cast<IKeptPixels*>(p)->Release(); });
     return py::wrap_kept(pixels->Data(), r.height(), r.width(), 4, std::move(owner)).release();
@@ -33,7 +57,7 @@ PyObject* finish_kept(OneShot& shot, IKeepablePixels& keepable) {
 }  // namespace
 
 std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
-                                        const std::optional<RegionArg>& region_given) {
+                                        const std::optional<RegionArg>& region_given, bool raw, bool fresh_session) {
     if (!require(state, Need::NoIterator)) return std::nullopt;
     auto format = parse_pixel_format(fmt);
     if (!format) {
@@ -47,10 +71,11 @@ std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string&
         raise_failure(region.take_failure());
         return std::nullopt;
     }
-    OneShot shot{session, region.value(), format.value(), {}, nullptr, nullptr};
+    OneShot shot{session, region.value(), format.value(), {}, nullptr, nullptr, raw};
     // BGRA as the server writes it, pointer drawn in place: the array is the frame's
-    // memory, with no copy of ours.
-    if (shot.format == PixelFormat::Bgra)
+    // memory, with no copy of ours. A session opened for this image alone has the server
+    // write only the region, in every layout, rather than the whole output into its image.
+    if ((shot.format == PixelFormat::Bgra && !raw) || fresh_session)
         if (ComPtr<IKeepablePixels> keepable = keepable_pixels(*session)) {
             shot.kept = std::make_unique<DeferredImageReads>(std::move(keepable));
             return shot;

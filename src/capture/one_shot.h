@@ -24,13 +24,18 @@ struct OneShot {
     py::Ref array;
     std::uint8_t* memory = nullptr;
     std::unique_ptr<DeferredImageReads> kept;
+    // A bytes object of the pixels instead of an array: a command that only writes a file
+    // then never imports NumPy, which costs a process more than the capture.
+    bool raw = false;
 };
 
 // Checks the busy mark, parses `fmt`, gets the live session (reopening it when needed)
-// and the region, and makes the uninitialised array, in that order. Nothing, with the
-// exception set, at the first failure.
+// and the region, and makes the uninitialised array (bytes when `raw`), in that order.
+// `fresh_session`: the session was opened for this one image. Nothing, with the exception
+// set, at the first failure.
 std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string& fmt,
-                                        const std::optional<RegionArg>& region_given);
+                                        const std::optional<RegionArg>& region_given, bool raw = false,
+                                        bool fresh_session = false);
 
 // Renders the session's newest image into the array with the lock released, or reads
 // the kept frame and hands it to NumPy: the array, or null with the exception set.

@@ -77,11 +77,11 @@ PyObject* capturer_screenshot(PyObject* self, PyObject* args, PyObject* kwargs) 
 }
 
 PyObject* screenshot_once(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"output", "device", "fmt", "region", "cursor", "timeout_ms", nullptr};
+    static const char* keywords[] = {"output", "device", "fmt", "region", "cursor", "timeout_ms", "raw", nullptr};
     PyObject *output_arg = nullptr, *device_arg = nullptr, *fmt_arg = nullptr, *region_arg = nullptr,
-             *cursor_arg = nullptr, *timeout_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOOOO:_screenshot", const_cast<char**>(keywords), &output_arg,
-                                     &device_arg, &fmt_arg, &region_arg, &cursor_arg, &timeout_arg))
+             *cursor_arg = nullptr, *timeout_arg = nullptr, *raw_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OOOOOO:_screenshot", const_cast<char**>(keywords), &output_arg,
+                                     &device_arg, &fmt_arg, &region_arg, &cursor_arg, &timeout_arg, &raw_arg))
         return nullptr;
     return py::guarded(
         [&]() -> PyObject* {
@@ -89,20 +89,26 @@ PyObject* screenshot_once(PyObject*, PyObject* args, PyObject* kwargs) {
             std::uint32_t timeout_ms = 1000;
             std::string fmt = "rgb";
             std::optional<RegionArg> region_given;
+            bool raw = false;
             if (output_arg && !py::to_u32(output_arg, "output", state.output_idx)) return nullptr;
             if (device_arg && !py::to_u32(device_arg, "device", state.device_idx)) return nullptr;
             if (fmt_arg && !py::to_str(fmt_arg, "fmt", fmt)) return nullptr;
             if (!py::parse_region_arg(region_arg, region_given)) return nullptr;
             if (cursor_arg && !py::to_bool(cursor_arg, "cursor", state.cursor)) return nullptr;
             if (timeout_arg && !py::to_u32(timeout_arg, "timeout_ms", timeout_ms)) return nullptr;
+            if (raw_arg && !py::to_bool(raw_arg, "raw", raw)) return nullptr;
 
             auto opened = open_session_unlocked(state.device_idx, state.output_idx, state.cursor, {}, false);
             if (!opened) return raise_failure(opened.take_failure());
             state.adopt(std::move(opened).value());
-            std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given);
+            std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given, raw, /*fresh_session=*/true);
             if (!shot) return nullptr;
             if (!current_image(*shot->session, timeout_ms)) return nullptr;
-            return finish_one_shot(*shot);
+            const std::uint32_t h = shot->region.height(), w = shot->region.width(),
+                                c = static_cast<std::uint32_t>(channel_count(shot->format));
+            py::Ref pixels = py::Ref::steal(finish_one_shot(*shot));
+            if (!pixels || !raw) return pixels.release();
+            return Py_BuildValue("(O(III))", pixels.get(), h, w, c);
         },
         static_cast<PyObject*>(nullptr));
 }

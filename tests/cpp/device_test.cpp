@@ -78,7 +78,8 @@ TEST_F(OpenTest, CallsInOrderWithExactArguments) {
     EXPECT_EQ(session->height, 1080u);
     EXPECT_EQ(session->rotation, 1u);
     EXPECT_EQ(session->adapter_luid.LowPart, 0x1000u);
-    EXPECT_EQ(session->frame_buffer.size(), 1920u * 1080 * 4);
+    // Filled on demand: zeroing a frame's worth at opening cost a one-shot capture 4 ms.
+    EXPECT_TRUE(session->frame_buffer.empty());
     EXPECT_TRUE(session->cursor_enabled);
 
     // Releasing the session releases what it holds, device first.
@@ -107,7 +108,6 @@ TEST_F(OpenTest, SizesAreTheDuplicationsMode) {
     EXPECT_EQ(copy.Height, 1440u);
     EXPECT_EQ(staging.Width, 2560u);
     EXPECT_EQ(staging.Height, 1440u);
-    EXPECT_EQ(session->frame_buffer.size(), 14745600u);
     EXPECT_EQ(session->rotation, 2u);
 }
 

@@ -159,6 +159,20 @@ def test_record_a_still_desktop(sim, tmp_path, capsys):
 
 
 @needs_sim
+def test_grab_to_an_image_never_imports_numpy(tmp_path):
+    # NumPy's import costs the command more than the capture and the encoding together.
+    shot = tmp_path / "shot.png"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    code = ("import sys; from vistrel.cli import main\n"
+            f"status = main(['grab', '-o', {str(shot)!r}, '--fmt', 'rgba', '--region', '0,0,64,32'])\n"
+            "sys.exit(status or ('numpy' in sys.modules and 'numpy imported'))")
+    done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    with Image.open(shot) as image:
+        assert (image.mode, image.size) == ("RGBA", (64, 32))
+
+
+@needs_sim
 def test_record_stopped_with_ctrl_c(tmp_path):
     clip = tmp_path / "stopped.mp4"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))

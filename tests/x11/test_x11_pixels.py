@@ -44,6 +44,22 @@ def test_every_layout_and_region_is_what_was_drawn(canvas):
     c.close()
 
 
+def test_a_one_shot_image_is_what_was_drawn_in_every_layout(canvas):
+    # The module's one-shot capture opens and closes a duplication of its own per image:
+    # over the layout's connection, its first frame read straight into the array's memory.
+    draw_scene(canvas)
+    for fmt in LAYOUTS:
+        for region in (None, (1601, 881, 1920, 1080)):
+            left, top, right, bottom = region or (0, 0, 1920, 1080)
+            expected = to_layout(canvas.pixels[top:bottom, left:right], fmt)
+            frame = _vistrel._screenshot(fmt=fmt, region=region, cursor=False)
+            assert frame.shape == expected.shape and np.array_equal(frame, expected), (fmt, region)
+            data, shape = _vistrel._screenshot(fmt=fmt, region=region, cursor=False, raw=True)
+            assert type(data) is bytes and shape == expected.shape, (fmt, region)
+            assert data == expected.tobytes(), (fmt, region)
+    assert segments_left() == []
+
+
 def test_changes_spread_over_the_screen_all_arrive(canvas):
     # Only changed rows are read: near and far changes, overlapping ones, and more
     # separate ones than are read one by one, must all be in the next frame.
