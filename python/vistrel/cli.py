@@ -122,15 +122,15 @@ def cmd_record(args: argparse.Namespace) -> int:
 PILLOW_MODES = {3: "RGB", 4: "RGBA", 1: "L"}
 
 
-def image_writer(path: pathlib.Path, fmt: str) -> Tuple[Callable[..., None], bool]:
-    """What saves the image to `path`, and whether it takes the pixels as bytes and their
-    shape (Pillow's image types) rather than an array (.npy). Checked before the capture,
-    so that a wrong name costs nothing."""
+def image_writer(path: pathlib.Path, fmt: str) -> Callable[[bytes, Tuple[int, int, int]], None]:
+    """What saves the image, given as bytes and their (height, width, channels), to `path`:
+    NumPy for .npy, Pillow for every image type it writes. Checked before the capture, so
+    that a wrong name costs nothing."""
     suffix = path.suffix.lower()
     if suffix == ".npy":
         import numpy as np
 
-        return (lambda image: np.save(path, image)), False
+        return lambda pixels, shape: np.save(path, np.frombuffer(pixels, np.uint8).reshape(shape))
     try:
         from PIL import Image
     except ImportError:
@@ -157,21 +157,18 @@ def image_writer(path: pathlib.Path, fmt: str) -> Tuple[Callable[..., None], boo
             raise CommandError(f"{kind} cannot hold {fmt} pixels: {error}") from None
         path.write_bytes(encoded.getvalue())
 
-    return save, True
+    return save
 
 
 def cmd_grab(args: argparse.Namespace) -> int:
     path = pathlib.Path(args.o)
-    save, raw = image_writer(path, args.fmt)
+    save = image_writer(path, args.fmt)
     # One image: a duplication opened for it alone, without a kept Capturer's warm-up.
-    shot = _vistrel._screenshot(args.output, device=args.device, fmt=args.fmt, region=args.region,
-                                cursor=not args.no_cursor, raw=raw)
-    height, width = shot[1][:2] if raw else shot.shape[:2]
+    pixels, shape = _vistrel._screenshot(args.output, device=args.device, fmt=args.fmt, region=args.region,
+                                         cursor=not args.no_cursor, raw=True)
+    height, width = shape[:2]
     try:
-        if raw:
-            save(*shot)
-        else:
-            save(shot)
+        save(pixels, shape)
     except OSError as error:
         raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
     print(f"{path}: {width}x{height} {args.fmt}", file=sys.stderr)
