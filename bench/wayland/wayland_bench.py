@@ -1,15 +1,14 @@
 """The Wayland module on a headless sway at 1920x1080, beside grim started per image (what
 a script without this package would do) and beside a bare screencopy client that does
 nothing with its frames (the compositor's own rate, the limit): grab(bgra) frames per
-second while the whole screen keeps changing, the time from a change to the grab that
-shows it, and the CPU a start(60) capture costs on a still screen, by screencopy and again
+second while the whole screen keeps changing (a full-output terminal scrolling), the time
+from a change to the grab that shows it, and the CPU a start(60) capture costs on a still screen, by screencopy and again
 through the screen-cast portal (PipeWire). Prints a table; not part of `make test`."""
 import os
 import shutil
 import subprocess
 import tempfile
 import sys
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -23,20 +22,6 @@ from portal import Portal  # noqa: E402
 SECONDS = float(os.environ.get("VISTREL_BENCH_SECONDS", "5"))
 LIMIT_CLIENT = os.environ.get("VISTREL_SCREENCOPY_LIMIT", os.path.join(ROOT, "build-product", "screencopy_limit"))
 LATENCY_SAMPLES = 200
-
-
-class Recolour(threading.Thread):
-    """Changes every pixel of the output as fast as the compositor takes commands."""
-
-    def __init__(self, sway):
-        super().__init__()
-        self.sway, self.stop_flag, self.changes = sway, threading.Event(), 0
-
-    def run(self):
-        while not self.stop_flag.is_set():
-            level = (self.changes * 37) % 256
-            self.sway.msg(f"output * bg #{level:02x}{255 - level:02x}40 solid_color")
-            self.changes += 1
 
 
 class Terminal:
@@ -70,14 +55,6 @@ def new_frame_rate():
         c.close()
 
 
-def grab_rate_scrolling(sway):
-    terminal = Terminal(sway)
-    try:
-        return new_frame_rate()
-    finally:
-        terminal.close()
-
-
 def grim_rate(sway):
     started, count = time.monotonic(), 0
     while time.monotonic() - started < SECONDS:
@@ -87,18 +64,17 @@ def grim_rate(sway):
     return count / (time.monotonic() - started)
 
 
-def while_recolouring(sway, measure):
-    changer = Recolour(sway)
-    changer.start()
+def while_scrolling(sway, measure):
+    """`measure()` while a full-output terminal scrolls: every repaint a new image."""
+    terminal = Terminal(sway)
     try:
         return measure()
     finally:
-        changer.stop_flag.set()
-        changer.join()
+        terminal.close()
 
 
 def grab_rate(sway):
-    return while_recolouring(sway, new_frame_rate)
+    return while_scrolling(sway, new_frame_rate)
 
 
 def limit_rate(sway, mode):
@@ -175,10 +151,9 @@ def main():
         os.environ.pop("VISTREL_BACKEND", None)
         os.environ.pop("VISTREL_WAYLAND_ROUTE", None)
         grim = grim_rate(sway)
-        limit = while_recolouring(sway, lambda: limit_rate(sway, "damage"))
+        limit = while_scrolling(sway, lambda: limit_rate(sway, "damage"))
         grabs = grab_rate(sway)
         repaints = limit_rate(sway, "plain")
-        scrolling = grab_rate_scrolling(sway) if shutil.which("foot") else None
         p50, p99, samples = change_latency(sway) if shutil.which("foot") else (float("nan"),) * 2 + (0,)
         idle = idle_cpu(sway)
         portal = portal_rates(sway)
@@ -192,9 +167,6 @@ def main():
     print(f"| grab(bgra), whole screen changing | {grabs:.1f} frames/s: {grabs / limit:.2f} x the limit "
           f"(target 0.9: {verdict(grabs / limit >= 0.9)}), {grabs / grim:.1f} x grim (target 10: "
           f"{verdict(grabs / grim >= 10)}) |")
-    if scrolling is not None:
-        print(f"| grab(bgra), a full-output terminal scrolling | {scrolling:.1f} frames/s "
-              f"({scrolling / grim:.1f} x grim) |")
     print(f"| a character typed into a terminal to grab() ({samples} samples) | p50 {p50:.1f} ms, p99 {p99:.1f} ms |")
     print(f"| start(60) on a still screen | {idle * 100:.2f} % of a core (target 1: {verdict(idle < 0.01)}) |")
     if portal is not None:
