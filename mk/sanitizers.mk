@@ -17,7 +17,7 @@ CLOCK_BOUND_TESTS := $(addprefix --deselect tests/python/, \
   test_background.py::test_pacing_holds_when_the_timer_cannot_be_armed \
   test_frames.py::test_schedule_on_an_idle_desktop test_frames.py::test_late_consumer_gets_every_slot_at_once \
   test_frames.py::test_only_the_newest_frame_is_served test_frames.py::test_first_frame_timeout_and_retry \
-  test_frames.py::test_a_busy_desktop_is_read_once_per_slot)
+  test_frames.py::test_a_busy_desktop_is_read_once_per_slot test_cli.py::test_record_stopped_by_signals)
 
 # ASan's operator new ends the process where an impossible allocation would throw, and its
 # shadow memory and quarantine make a resident-memory bound say nothing of the program's.
