@@ -29,7 +29,8 @@ private:
 };
 
 // The rectangle of the output as it is now, as packed BGRA rows the caller keeps.
-// With `opaque` false the fourth bytes are left as the platform gave them.
+// With `opaque` false the fourth bytes are left as the platform gave them. A
+// DeadlineExpired failure when the platform did not answer in time: asking again is safe.
 Result<ComPtr<IKeptPixels>> read_to_keep(IKeepablePixels& keepable, std::uint32_t left, std::uint32_t top,
                                          std::uint32_t right, std::uint32_t bottom, bool opaque = true);
 

@@ -139,6 +139,8 @@ private:
     // The rows changed while reads were deferred, read into the image without a frame of
     // their own: the frames that carried them have been delivered already.
     HRESULT read_owed_rows();
+    // A kept read the server did not answer in time: WAIT_TIMEOUT, with the frame offered again.
+    HRESULT frame_still_owed();
     void describe_frame(DXGI_OUTDUPL_FRAME_INFO& info, bool new_image, bool shape_fetched) const;
 
     // Every event the server sent before now, and the pointer as it is now, at the start
@@ -508,6 +510,12 @@ HRESULT Duplication::read_owed_rows() {
     return S_OK;
 }
 
+HRESULT Duplication::frame_still_owed() {
+    // The frame was acquired but never delivered: the next acquisition offers it again.
+    damaged_ = true;
+    return DXGI_ERROR_WAIT_TIMEOUT;
+}
+
 HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, BOOL opaque,
                                                   IKeptPixels** pixels) {
     *pixels = nullptr;
@@ -520,6 +528,8 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
     const ReplyDeadline replies(kReplyFloor);
     const std::uint32_t width = right - left, height = bottom - top;
     std::shared_ptr<ShmSurface> segment = pool_->take(width, height);
+    if (!segment && connection_->broken()) return connection_lost();
+    if (!segment && replies.ran_out()) return frame_still_owed();  // a silent server, not a lack of memory
     if (!segment)
         return fail_with(E_OUTOFMEMORY,
                          "no shared memory for a " + std::to_string(width) + "x" + std::to_string(height) + " frame");
@@ -543,7 +553,7 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
     if (!reply) {
         pool_->give_back(std::move(segment));
         if (connection_->broken()) return connection_lost();
-        if (replies.ran_out()) return DXGI_ERROR_WAIT_TIMEOUT;
+        if (replies.ran_out()) return frame_still_owed();
         lost_ = true;  // refused with a valid rectangle: the screen changed under the request
         return DXGI_ERROR_ACCESS_LOST;
     }

@@ -43,6 +43,14 @@ std::shared_ptr<ShmSurface> ShmSurface::create(std::shared_ptr<Connection> conne
     // Both sides hold it (or the server never will): from here it lives only as long as they do.
     shmctl(id, IPC_RMID, nullptr);
     if (error || connection->broken()) {
+        // Unanswered in time (the bounded check's stand-in error has code 0): the server
+        // may still attach it, and would hold it for as long as the connection lives.
+        // Detaching a segment it never attached only earns an error event, which the
+        // event reader skips.
+        if (!connection->broken() && error->error_code == 0) {
+            x.xcb_shm_detach(connection->get(), segment);
+            x.xcb_flush(connection->get());
+        }
         shmdt(address);
         return nullptr;
     }

@@ -30,7 +30,7 @@ PyObject* capturer_grab(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!shot) return nullptr;
         if (PyObject * none_or_error; !acquire_for_method(*shot->session, timeout_ms, none_or_error))
             return none_or_error;
-        return finish_one_shot(*shot);
+        return finish_one_shot(*shot, timeout_ms, OnTimeout::ReturnNone);
     });
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "src/capture/composite.h"
+#include "src/capture/interruptible.h"
 #include "src/capture/render.h"
 #include "src/convert/convert_bgra.h"
 #include "src/errors.h"
@@ -25,17 +26,26 @@ bool make_array(OneShot& shot) {
     return static_cast<bool>(shot.array);
 }
 
-PyObject* finish_kept(OneShot& shot, IKeepablePixels& keepable) {
+PyObject* finish_kept(OneShot& shot, IKeepablePixels& keepable, std::uint32_t timeout_ms, OnTimeout on_timeout) {
     const Region& r = shot.region;
     const std::size_t packed = std::size_t{r.width()} * r.height() * 4;
     // The kept BGRA pixels are the array itself; other layouts are converted from them.
     const bool as_array = shot.format == PixelFormat::Bgra && !shot.raw;
     const bool alpha = shot.format == PixelFormat::Bgra || shot.format == PixelFormat::Rgba;
     std::optional<Result<ComPtr<IKeptPixels>>> read;
-    {
-        py::ReleaseGil released;
-        read.emplace(read_to_keep(keepable, r.left, r.top, r.right, r.bottom, alpha));
-        if (*read && shot.session->cursor_enabled) composite_cursor(read->value()->Data(), packed, r, *shot.session);
+    for (SlicedWait wait(std::uint64_t{timeout_ms} * 1000000u);;) {
+        {
+            py::ReleaseGil released;
+            read.emplace(read_to_keep(keepable, r.left, r.top, r.right, r.bottom, alpha));
+            if (*read && shot.session->cursor_enabled)
+                composite_cursor(read->value()->Data(), packed, r, *shot.session);
+        }
+        if (*read || read->failure().kind() != Failure::Kind::DeadlineExpired) break;
+        if (wait.over()) {
+            if (on_timeout == OnTimeout::RaiseCaptureTimeout) return raise_no_image_in_time();
+            Py_RETURN_NONE;
+        }
+        if (!signal_handlers_passed()) return nullptr;
     }
     if (!*read) return raise_failure(read->take_failure());
     if (!as_array) {
@@ -84,11 +94,16 @@ std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string&
     return shot;
 }
 
-PyObject* finish_one_shot(OneShot& shot) {
+PyObject* raise_no_image_in_time() {
+    PyErr_SetString(exception_class(ErrorClass::CaptureTimeout), "no desktop image within timeout_ms");
+    return nullptr;
+}
+
+PyObject* finish_one_shot(OneShot& shot, std::uint32_t timeout_ms, OnTimeout on_timeout) {
     // The duplication may have been re-created meanwhile, without shared memory even.
     if (shot.kept)
         if (ComPtr<IKeepablePixels> keepable = keepable_pixels(*shot.session))
-            return finish_kept(shot, *keepable.get());
+            return finish_kept(shot, *keepable.get(), timeout_ms, on_timeout);
     if (!shot.array && !make_array(shot)) return nullptr;
     std::optional<Status> read;
     {

@@ -37,8 +37,16 @@ std::optional<OneShot> prepare_one_shot(CapturerState& state, const std::string&
                                         const std::optional<RegionArg>& region_given, bool raw = false,
                                         bool fresh_session = false);
 
+// What a one-shot capture answers when the pixels did not come within its time-out.
+enum class OnTimeout { ReturnNone, RaiseCaptureTimeout };
+
 // Renders the session's newest image into the array with the lock released, or reads
-// the kept frame and hands it to NumPy: the array, or null with the exception set.
-PyObject* finish_one_shot(OneShot& shot);
+// the kept frame and hands it to NumPy: the array, or null with the exception set. A
+// kept read the platform does not answer is asked again for up to `timeout_ms`, going
+// back to the interpreter between tries so that Ctrl+C ends it.
+PyObject* finish_one_shot(OneShot& shot, std::uint32_t timeout_ms, OnTimeout on_timeout);
+
+// Raises CaptureTimeout for a desktop image that did not come in time; returns null.
+PyObject* raise_no_image_in_time();
 
 }  // namespace vistrel

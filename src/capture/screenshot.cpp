@@ -40,7 +40,7 @@ bool current_image(DuplicationSession& session, std::uint32_t timeout_ms) {
     SlicedWait wait(std::uint64_t{timeout_ms} * 1000000u);
     while (!session.has_image) {
         if (wait.over()) {
-            PyErr_SetString(exception_class(ErrorClass::CaptureTimeout), "no desktop image within timeout_ms");
+            raise_no_image_in_time();
             return false;
         }
         auto acquired = acquire_unlocked(session, wait.next_slice_ms());
@@ -72,7 +72,7 @@ PyObject* capturer_screenshot(PyObject* self, PyObject* args, PyObject* kwargs) 
         std::optional<OneShot> shot = prepare_one_shot(state, fmt, region_given);
         if (!shot) return nullptr;
         if (!current_image(*shot->session, timeout_ms)) return nullptr;
-        return finish_one_shot(*shot);
+        return finish_one_shot(*shot, timeout_ms, OnTimeout::RaiseCaptureTimeout);
     });
 }
 
@@ -106,7 +106,7 @@ PyObject* screenshot_once(PyObject*, PyObject* args, PyObject* kwargs) {
             if (!current_image(*shot->session, timeout_ms)) return nullptr;
             const std::uint32_t h = shot->region.height(), w = shot->region.width(),
                                 c = static_cast<std::uint32_t>(channel_count(shot->format));
-            py::Ref pixels = py::Ref::steal(finish_one_shot(*shot));
+            py::Ref pixels = py::Ref::steal(finish_one_shot(*shot, timeout_ms, OnTimeout::RaiseCaptureTimeout));
             if (!pixels || !raw) return pixels.release();
             return Py_BuildValue("(O(III))", pixels.get(), h, w, c);
         },

@@ -144,3 +144,31 @@ def test_reply_cut_off_mid_packet(xvfb, monkeypatch):
         assert str(error) == f"lost the connection to X display '{proxy.display}'"
     finally:
         proxy.close()
+
+
+
+@pytest.mark.parametrize("request_held, region", [(1, (0, 0, 30, 30)), (4, None)])  # attach a new segment; write a spare
+def test_a_kept_read_the_server_leaves_unanswered(xvfb, monkeypatch, request_held, region):
+    """The change is acquired, then the server stops answering just before the array is
+    written: the grab waits out its time-out as on any silent server, and the next grab
+    still delivers that change."""
+    proxy = StallingProxy(xvfb.display)
+    painter = Painter(xvfb.display)
+    try:
+        monkeypatch.setenv("DISPLAY", proxy.display)
+        worker = Worker()
+        capturer = worker.run(lambda: _vistrel.Capturer(cursor=False))
+        painter.fill(0, 0, 10, 10, (1, 2, 3))
+        assert worker.run(lambda: capturer.grab(timeout_ms=2000)) is not None  # leaves a spare segment
+        painter.fill(0, 0, 8192, 8192, (9, 8, 7))  # every row: the server writes the array itself
+        proxy.hold_at = (painter.display.query_extension("MIT-SHM").major_opcode, request_held)
+        assert worker.run(lambda: capturer.grab(timeout_ms=500, region=region), 0.5 + SLACK) is None
+        assert proxy.held.is_set()
+        proxy.release.set()
+        frame = worker.run(lambda: capturer.grab(timeout_ms=2000, region=region))
+        assert frame is not None and frame[0, 0].tolist() == [9, 8, 7, 255]
+        del frame
+        worker.run(capturer.close)  # the fixture then finds no segment left
+    finally:
+        proxy.close()
+        painter.close()
