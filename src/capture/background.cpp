@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "duplication/frame.h"
+#include "duplication/kept_frame.h"
 #include "src/capture/composite.h"
 #include "src/pacing/schedule.h"
 #include "src/py/gil.h"
@@ -154,6 +155,48 @@ private:
     std::uint64_t slow_ = 1'000'000;
 };
 
+// Where the provider writes frames into memory a caller can keep, the thread has it write
+// each new frame there: the consumer then takes the frame over as its array, and the frame
+// costs no copy of ours. Not in video mode, whose frames are published more than once and
+// so copied by their consumers anyway. Follows the session's duplication as it is re-created.
+class KeptReads {
+public:
+    explicit KeptReads(bool wanted) : wanted_(wanted) {}
+    // The duplication to read from, set to leave image reads to it; empty where frames are
+    // read the ordinary way.
+    IKeepablePixels* current(const DuplicationSession& session) {
+        if (!wanted_) return nullptr;
+        if (!deferred_ || generation_ != session.duplication_generation) {
+            deferred_.reset();
+            generation_ = session.duplication_generation;
+            keepable_ = keepable_pixels(session);
+            if (keepable_) deferred_ = std::make_unique<DeferredImageReads>(keepable_);
+        }
+        return keepable_.get();
+    }
+
+private:
+    const bool wanted_;
+    std::uint64_t generation_ = 0;
+    ComPtr<IKeepablePixels> keepable_;
+    std::unique_ptr<DeferredImageReads> deferred_;
+};
+
+// A new frame's region, read into memory the consumer can keep, pointer drawn in. Nothing
+// when the platform did not answer in time: the frame is offered again.
+std::optional<Result<Pixels>> read_kept_frame(DuplicationSession& session, const Region& region,
+                                              IKeepablePixels& keepable) {
+    auto read = read_to_keep(keepable, region.left, region.top, region.right, region.bottom);
+    if (!read) {
+        if (read.failure().kind() == Failure::Kind::DeadlineExpired) return std::nullopt;
+        return Result<Pixels>(read.take_failure());
+    }
+    const std::size_t length = std::size_t{region.width()} * region.height() * 4;
+    auto pixels = std::make_shared<FrameBytes>(std::move(read).value(), length);
+    if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session);
+    return Result<Pixels>(std::move(pixels));
+}
+
 void capture_loop(DuplicationSession& session, const CaptureParams& params, CaptureShared& shared) {
     const std::uint64_t period = period_ns(params.target_fps);
     os::Instant deadline = os::now();
@@ -163,6 +206,7 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
     os::Instant planned = deadline;
     Pixels last_frame;
     BufferPool pool(std::size_t{params.region.width()} * params.region.height() * 4, params.video_mode);
+    KeptReads kept(!params.video_mode);
 
     // Right after a pacing wait the slot is due: what changed meanwhile is waiting already,
     // and waiting for more would only delay the slot. An idle paced thread then wakes once
@@ -181,7 +225,15 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
             store_failure(shared, acquired.take_failure());
             return;
         }
-        if (acquired.value() == Acquired::NewFrame) {
+        IKeepablePixels* keepable = kept.current(session);
+        if (acquired.value() == Acquired::NewFrame && keepable) {
+            auto pixels = read_kept_frame(session, params.region, *keepable);
+            if (pixels && !*pixels) {
+                store_failure(shared, pixels->take_failure());
+                return;
+            }
+            if (pixels) publish(shared, counter, std::move(*pixels).value());
+        } else if (acquired.value() == Acquired::NewFrame) {
             auto pixels = read_frame_with_pointer(session, params.region, pool);
             if (!pixels) {
                 store_failure(shared, pixels.take_failure());

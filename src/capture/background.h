@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "duplication/device.h"
+#include "platform/kept_pixels.h"
 #include "platform/os.h"
 #include "src/convert/region.h"
 #include "src/errors.h"
@@ -27,15 +28,21 @@ struct CaptureParams {
     std::optional<os::Instant> slots_from;
 };
 
-// Packed BGRA rows of the region; never written after being published. Allocated without
-// zero-filling: every byte is written before the buffer is published.
+// Packed BGRA rows of the region; never written after being published. Either allocated
+// here, without zero-filling (every byte is written before the buffer is published), or
+// memory the provider wrote the frame into and a caller may keep (`kept`).
 struct FrameBytes {
-    explicit FrameBytes(std::size_t byte_count) : bytes(new std::uint8_t[byte_count]), length(byte_count) {}
-    std::uint8_t* data() { return bytes.get(); }
-    const std::uint8_t* data() const { return bytes.get(); }
+    explicit FrameBytes(std::size_t byte_count)
+        : bytes(new std::uint8_t[byte_count]), start(bytes.get()), length(byte_count) {}
+    FrameBytes(ComPtr<IKeptPixels> pixels, std::size_t byte_count)
+        : kept(std::move(pixels)), start(kept->Data()), length(byte_count) {}
+    std::uint8_t* data() { return start; }
+    const std::uint8_t* data() const { return start; }
     std::size_t size() const { return length; }
 
     std::unique_ptr<std::uint8_t[]> bytes;
+    ComPtr<IKeptPixels> kept;
+    std::uint8_t* start;
     std::size_t length;
 };
 using Pixels = std::shared_ptr<FrameBytes>;

@@ -75,7 +75,11 @@ PyObject* capturer_get_latest_frame(PyObject* self, PyObject* args, PyObject* kw
         // owner, and we are the only one. The thread's writes to the bytes happened before
         // it published the frame under the slot's mutex, which we took it out under. A
         // count the thread is just dropping reads as 2 and costs a copy, never a race.
-        if (pixels.use_count() == 1) return py::wrap_bytes(std::move(pixels->bytes), height, width, 4).release();
+        if (pixels.use_count() == 1) {
+            if (!pixels->kept) return py::wrap_bytes(std::move(pixels->bytes), height, width, 4).release();
+            std::uint8_t* data = pixels->data();
+            return py::wrap_kept(data, height, width, 4, std::move(pixels)).release();
+        }
         return py::copy_frame(pixels->data(), height, width, 4).release();
     });
 }

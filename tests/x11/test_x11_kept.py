@@ -141,3 +141,27 @@ def test_a_killed_process_leaves_no_segment(xvfb):
             break
         time.sleep(0.05)
     assert left == []
+
+
+def test_capture_thread_hands_out_kept_arrays(canvas):
+    canvas.fill(0, 0, 1920, 1080, (0, 0, 0))  # whatever earlier tests drew
+    c = _vistrel.Capturer(cursor=False)
+    c.start(target_fps=0)
+    kept = []
+    for i in range(8):  # more arrays than the pool keeps spare
+        if i % 2:
+            canvas.fill(0, 0, 1920, 1080, (i * 20, 5, 9))
+        else:
+            canvas.random_block(50 * i, 30, 8, 8)
+        deadline = time.monotonic() + 5
+        while not np.array_equal(frame := c.get_latest_frame(timeout_ms=2000), canvas.pixels):
+            assert time.monotonic() < deadline, "the change never came"
+        kept.append((frame, canvas.pixels.copy()))
+    del frame
+    gc.collect()
+    assert len(own_segments()) >= 8  # each array is a segment the server wrote or we filled
+    c.stop()
+    canvas.fill(0, 0, 1920, 1080, (1, 1, 1))
+    c.close()
+    for frame, expected in kept:
+        assert np.array_equal(frame, expected)
