@@ -5,10 +5,11 @@ from __future__ import annotations
 import argparse
 import pathlib
 import signal
+import socket
 import sys
 import time
 from types import FrameType
-from typing import TYPE_CHECKING, Any, Dict, Optional
+from typing import TYPE_CHECKING, Any, Dict, Optional, Tuple
 
 from vistrel import _vistrel
 from vistrel._cli_errors import CommandError
@@ -29,7 +30,12 @@ class StopSignals:
     that a wait for the desktop ends at once, and no later one interrupts the closing of the
     file. A signal the process ignores (nohup) stays ignored. When the process ends right
     after (`exiting`), a stopped recording leaves these signals ignored: one more arriving
-    while the interpreter shuts down would otherwise replace the exit status with a kill."""
+    while the interpreter shuts down would otherwise replace the exit status with a kill.
+
+    Signals that arrive together are all pending when the interpreter next looks, and it
+    runs their handlers in signal-number order, SIGINT's before SIGTERM's. The order they
+    arrived in is read from the interpreter's wakeup socket, which gets their numbers as
+    they come, unless the process already uses it for something else."""
 
     NAMES = ("SIGINT", "SIGTERM", "SIGHUP")
 
@@ -39,6 +45,7 @@ class StopSignals:
         self.armed = False
         self.exiting = exiting
         self._previous: Dict[int, Any] = {}
+        self._arrivals: Optional[Tuple[socket.socket, socket.socket]] = None
 
     def __enter__(self) -> StopSignals:
         for name in self.NAMES:
@@ -49,16 +56,48 @@ class StopSignals:
                 self._previous[number] = signal.signal(number, self._handle)
             except ValueError:
                 pass  # not the main thread: the signals keep their handlers
+        if self._previous:
+            self._watch_arrivals()
         return self
 
     def __exit__(self, *exc: object) -> None:
         self.armed = False
         for number, handler in self._previous.items():
             signal.signal(number, signal.SIG_IGN if self.exiting and self.signum is not None else handler)
+        if self._arrivals:
+            signal.set_wakeup_fd(-1)
+            for end in self._arrivals:
+                end.close()
+            self._arrivals = None
+
+    def _watch_arrivals(self) -> None:
+        reader, writer = socket.socketpair()  # a socket: Windows takes nothing else
+        reader.setblocking(False)
+        writer.setblocking(False)
+        try:
+            earlier = signal.set_wakeup_fd(writer.fileno(), warn_on_full_buffer=False)
+        except ValueError:
+            earlier = None
+        if earlier == -1:
+            self._arrivals = (reader, writer)
+            return
+        if earlier is not None:
+            signal.set_wakeup_fd(earlier)  # the process's own: left as it was
+        reader.close()
+        writer.close()
+
+    def _first_arrived(self, handled: int) -> int:
+        if not self._arrivals:
+            return handled
+        try:
+            arrived = self._arrivals[0].recv(512)
+        except OSError:
+            return handled
+        return next((n for n in arrived if n in self._previous), handled)
 
     def _handle(self, signum: int, frame: Optional[FrameType]) -> None:
         if self.signum is None:
-            self.signum, self.since = signum, time.monotonic()
+            self.signum, self.since = self._first_arrived(signum), time.monotonic()
         if self.armed:
             self.armed = False
             raise Stopped
