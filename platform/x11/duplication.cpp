@@ -141,6 +141,11 @@ private:
     HRESULT read_owed_rows();
     // A kept read the server did not answer in time: WAIT_TIMEOUT, with the frame offered again.
     HRESULT frame_still_owed();
+    // The region of the current image copied into `into` (its size).
+    void copy_from_image(UINT left, UINT top, Surface& into) const;
+    // A read of a size no segment is kept for: over the socket, or copied from the image.
+    HRESULT read_without_segment(const ReplyDeadline& replies, UINT left, UINT top, std::uint32_t width,
+                                 std::uint32_t height, BOOL opaque, IKeptPixels** pixels);
     void describe_frame(DXGI_OUTDUPL_FRAME_INFO& info, bool new_image, bool shape_fetched) const;
 
     // Every event the server sent before now, and the pointer as it is now, at the start
@@ -516,6 +521,39 @@ HRESULT Duplication::frame_still_owed() {
     return DXGI_ERROR_WAIT_TIMEOUT;
 }
 
+void Duplication::copy_from_image(UINT left, UINT top, Surface& into) const {
+    const Surface& image = *image_->surface();
+    const std::size_t row_bytes = std::size_t{into.width()} * 4;
+    for (std::uint32_t y = 0; y < into.height(); ++y)
+        std::memcpy(into.data() + y * row_bytes, image.data() + (top + y) * std::size_t{image.pitch()} + left * 4,
+                    row_bytes);
+}
+
+HRESULT Duplication::read_without_segment(const ReplyDeadline& replies, UINT left, UINT top, std::uint32_t width,
+                                          std::uint32_t height, BOOL opaque, IKeptPixels** pixels) {
+    if (!owed_) {
+        SurfacePtr copy = posix::heap_surface(width, height);
+        copy_from_image(left, top, *copy);
+        *pixels = SegmentPool::keep_plain(std::move(copy));
+        return S_OK;
+    }
+    Reply<xcb_get_image_reply_t> reply(xcb().xcb_get_image_reply(
+        server(),
+        xcb().xcb_get_image(server(), XCB_IMAGE_FORMAT_Z_PIXMAP, root_,
+                            static_cast<std::int16_t>(monitor_.x + static_cast<std::int32_t>(left)),
+                            static_cast<std::int16_t>(monitor_.y + static_cast<std::int32_t>(top)),
+                            static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), ~0u),
+        nullptr));
+    if (connection_->broken()) return connection_lost();
+    if (!reply && replies.ran_out()) return frame_still_owed();
+    if (!reply || xcb().xcb_get_image_data_length(reply.get()) < static_cast<int>(std::size_t{width} * height * 4)) {
+        lost_ = true;  // refused with a valid rectangle: the screen changed under the request
+        return DXGI_ERROR_ACCESS_LOST;
+    }
+    *pixels = SegmentPool::keep_plain(reply_surface(std::move(reply), xcb(), width, height, opaque != FALSE));
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT right, UINT bottom, BOOL opaque,
                                                   IKeptPixels** pixels) {
     *pixels = nullptr;
@@ -527,6 +565,8 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
     }
     const ReplyDeadline replies(kReplyFloor);
     const std::uint32_t width = right - left, height = bottom - top;
+    if (!pool_->worth_a_segment(width, height))
+        return read_without_segment(replies, left, top, width, height, opaque, pixels);
     std::shared_ptr<ShmSurface> segment = pool_->take(width, height);
     if (!segment && connection_->broken()) return connection_lost();
     if (!segment && replies.ran_out()) return frame_still_owed();  // a silent server, not a lack of memory
@@ -535,11 +575,7 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
                          "no shared memory for a " + std::to_string(width) + "x" + std::to_string(height) + " frame");
     if (!owed_) {
         // The image is current: a copy costs less than asking the server again.
-        const Surface& image = *image_->surface();
-        const std::size_t row_bytes = std::size_t{width} * 4;
-        for (std::uint32_t y = 0; y < height; ++y)
-            std::memcpy(segment->data() + y * row_bytes,
-                        image.data() + (top + y) * std::size_t{image.pitch()} + left * 4, row_bytes);
+        copy_from_image(left, top, *segment);
         *pixels = pool_->keep(std::move(segment));
         return S_OK;
     }

@@ -22,7 +22,34 @@ private:
     std::weak_ptr<SegmentPool> pool_;
 };
 
+class KeptSurface final : public posix::ComObject<IKeptPixels> {
+public:
+    explicit KeptSurface(SurfacePtr surface) : surface_(std::move(surface)) {}
+
+    BYTE* STDMETHODCALLTYPE Data() override { return surface_->data(); }
+
+private:
+    SurfacePtr surface_;
+};
+
 }  // namespace
+
+bool SegmentPool::worth_a_segment(std::uint32_t width, std::uint32_t height) {
+    const std::pair size{width, height};
+    {
+        std::lock_guard lock(mutex_);
+        for (const std::shared_ptr<ShmSurface>& s : spares_)
+            if (s->width() == width && s->height() == height) return true;
+    }
+    const auto seen = std::find(sizes_read_.begin(), sizes_read_.end(), size);
+    const bool again = seen != sizes_read_.end();
+    if (again) sizes_read_.erase(seen);
+    sizes_read_.push_back(size);
+    if (sizes_read_.size() > kSizesRemembered) sizes_read_.erase(sizes_read_.begin());
+    return again;
+}
+
+IKeptPixels* SegmentPool::keep_plain(SurfacePtr surface) { return new KeptSurface(std::move(surface)); }
 
 std::shared_ptr<ShmSurface> SegmentPool::take(std::uint32_t width, std::uint32_t height) {
     {

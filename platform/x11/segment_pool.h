@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/kept_pixels.h"
@@ -21,9 +22,17 @@ public:
     // A width x height segment the server can write into: a spare, or a new one; null
     // when none can be made. Called by the duplication's thread only.
     std::shared_ptr<ShmSurface> take(std::uint32_t width, std::uint32_t height);
+    // Whether a read of this size should go into a segment: one is spare, or the size was
+    // read before. The first write into a new segment has the kernel find and zero every
+    // page for the server (9-18 ms for 1080p, and 2-4 ms more to free it), where a read
+    // over the socket costs about 6 ms: a segment pays only when it is reused. Called by
+    // the duplication's thread only.
+    bool worth_a_segment(std::uint32_t width, std::uint32_t height);
     // `segment` wrapped for a caller to keep; back to this pool (if it still exists) when
     // the caller releases it.
     IKeptPixels* keep(std::shared_ptr<ShmSurface> segment);
+    // Plain memory wrapped for a caller to keep; freed when the caller releases it.
+    static IKeptPixels* keep_plain(SurfacePtr surface);
     // Keeps `segment` as a spare, or frees it when there are enough of its size. Any thread.
     void give_back(std::shared_ptr<ShmSurface> segment);
 
@@ -35,7 +44,11 @@ private:
 
     std::shared_ptr<Connection> connection_;
     std::mutex mutex_;
-    std::vector<std::shared_ptr<ShmSurface>> spares_;  // guarded by mutex_
+    // Sizes read before, the newest last: as many as spares may be kept.
+    static constexpr std::size_t kSizesRemembered = kMostSpares;
+
+    std::vector<std::shared_ptr<ShmSurface>> spares_;                  // guarded by mutex_
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes_read_;  // the duplication's thread only
 };
 
 }  // namespace vistrel::x11

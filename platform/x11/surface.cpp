@@ -19,10 +19,10 @@ private:
 }  // namespace
 
 SurfacePtr reply_surface(Reply<xcb_get_image_reply_t> reply, const XcbApi& api, std::uint32_t width,
-                         std::uint32_t height) {
+                         std::uint32_t height, bool opaque) {
     auto* data = api.xcb_get_image_data(reply.get());
     auto surface = std::make_shared<ReplySurface>(std::move(reply), data, width, height);
-    surface->make_rows_opaque(0, height);
+    if (opaque) surface->make_rows_opaque(0, height);
     return surface;
 }
 

@@ -15,10 +15,11 @@ using posix::blank_surface;
 using posix::Surface;
 using posix::SurfacePtr;
 
-// The pixels of a whole-image GetImage reply, made opaque where they lie: taken over rather
-// than copied, so reading over the socket costs no more than the request itself.
+// The pixels of a whole-image GetImage reply, made opaque where they lie (unless the
+// caller ignores the fourth bytes): taken over rather than copied, so reading over the
+// socket costs no more than the request itself.
 SurfacePtr reply_surface(Reply<xcb_get_image_reply_t> reply, const XcbApi& api, std::uint32_t width,
-                         std::uint32_t height);
+                         std::uint32_t height, bool opaque = true);
 
 // A shared-memory segment attached on `connection` as `segment()`, or null when the
 // server cannot attach it (no MIT-SHM, another IPC namespace, a remote display). The

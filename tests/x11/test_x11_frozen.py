@@ -147,8 +147,13 @@ def test_reply_cut_off_mid_packet(xvfb, monkeypatch):
 
 
 
-@pytest.mark.parametrize("request_held, region", [(1, (0, 0, 30, 30)), (4, None)])  # attach a new segment; write a spare
-def test_a_kept_read_the_server_leaves_unanswered(xvfb, monkeypatch, request_held, region):
+# The request held, as (extension or None for the core protocol, major opcode there, second
+# byte): a region read before but with no spare segment has a new one attached (ShmAttach);
+# a spare one is written (ShmGetImage); a region never read goes over the socket (GetImage
+# of a ZPixmap).
+@pytest.mark.parametrize("held, region", [(("MIT-SHM", 0, 1), (0, 0, 30, 30)), (("MIT-SHM", 0, 4), None),
+                                          ((None, 73, 2), (0, 0, 40, 40))], ids=["attach", "shm-write", "socket"])
+def test_a_kept_read_the_server_leaves_unanswered(xvfb, monkeypatch, held, region):
     """The change is acquired, then the server stops answering just before the array is
     written: the grab waits out its time-out as on any silent server, and the next grab
     still delivers that change."""
@@ -158,10 +163,15 @@ def test_a_kept_read_the_server_leaves_unanswered(xvfb, monkeypatch, request_hel
         monkeypatch.setenv("DISPLAY", proxy.display)
         worker = Worker()
         capturer = worker.run(lambda: _vistrel.Capturer(cursor=False))
-        painter.fill(0, 0, 10, 10, (1, 2, 3))
-        assert worker.run(lambda: capturer.grab(timeout_ms=2000)) is not None  # leaves a spare segment
+        for colour in [(1, 2, 3), (3, 2, 1)]:  # the first whole image over the socket, the second into a segment
+            painter.fill(0, 0, 8192, 8192, colour)
+            assert worker.run(lambda: capturer.grab(timeout_ms=2000)) is not None
+        assert worker.run(lambda: capturer.screenshot(region=(0, 0, 30, 30))) is not None
         painter.fill(0, 0, 8192, 8192, (9, 8, 7))  # every row: the server writes the array itself
-        proxy.hold_at = (painter.display.query_extension("MIT-SHM").major_opcode, request_held)
+        extension, major, second = held
+        if extension:
+            major = painter.display.query_extension(extension).major_opcode
+        proxy.hold_at = (major, second)
         assert worker.run(lambda: capturer.grab(timeout_ms=500, region=region), 0.5 + SLACK) is None
         assert proxy.held.is_set()
         proxy.release.set()
