@@ -73,7 +73,6 @@ bool PortalDuplication::start(const std::string& restore_token, WlFailure& failu
     }
     session_ = PortalSession::open({restore_token}, failure);
     if (!session_) return false;
-    store_restore_token(output_->name, session_->stream().restore_token);
     pointer_from_stream_ = session_->stream().cursor_mode == kCursorMetadataMode;
     stream_ = PipeWireStream::open(session_->take_pipewire_fd(), session_->stream().node, frames_, failure);
     if (!stream_) return false;
@@ -81,8 +80,14 @@ bool PortalDuplication::start(const std::string& restore_token, WlFailure& failu
         failure = {E_ACCESSDENIED, "the monitor chosen in the portal dialog is " + std::to_string(stream_->width()) +
                                        "x" + std::to_string(stream_->height()) + ", not output '" + output_->name +
                                        "' (" + std::to_string(width_) + "x" + std::to_string(height_) + ")"};
+        // A token kept for this output restores that other monitor without asking: the
+        // next session must show the dialog again, or it would fail the same way for ever.
+        store_restore_token(output_->name, "");
         return false;
     }
+    // Kept only for the monitor the output names: a token for another would be restored
+    // silently on the next run.
+    store_restore_token(output_->name, session_->stream().restore_token);
     // Some portals send frames only on change, so a still screen would never give a first
     // image: where the compositor offers screencopy, one copy stands in for it.
     if (!frames_.wait_for_frame(kFirstFrameMs) && globals_->screencopy()) {

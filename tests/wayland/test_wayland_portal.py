@@ -188,3 +188,27 @@ def test_portal_backend_gone_ends_the_device(own_cast):
     assert time.monotonic() - started < 3
     c.stop()
     c.close()
+
+
+def test_second_output_and_a_wrong_choice_in_the_dialog(own_cast):
+    sway, portal = own_cast
+    sway.msg("create_output")
+    sway.msg("output HEADLESS-2 mode 800x600")
+    assert [o["output_name"] for o in _vistrel.list_outputs()] == ["HEADLESS-1", "HEADLESS-2"]
+    # The person picks the other monitor: refused, and nothing kept that would pick it again.
+    portal.choose("HEADLESS-1")
+    with pytest.raises(_vistrel.CaptureError, match="the monitor chosen in the portal dialog is 1280x720, not output"):
+        _vistrel.Capturer(1, cursor=False)
+    portal.choose("HEADLESS-2")
+    asked = portal.chooser_calls()
+    second = _vistrel.Capturer(1, cursor=False)
+    assert portal.chooser_calls() == asked + 1 and (second.width, second.height) == (800, 600)
+    reference = show_and_settle(sway, noise(800, 600, 12), "HEADLESS-2", "HEADLESS-2")
+    assert second.grab(timeout_ms=3000) is not None
+    drain(second)
+    assert np.array_equal(second.screenshot(), reference)
+    second.close()
+    # Its token now opens that output with no dialog.
+    again = _vistrel.Capturer(1, cursor=False)
+    assert portal.chooser_calls() == asked + 1
+    again.close()
