@@ -182,19 +182,19 @@ private:
     std::unique_ptr<DeferredImageReads> deferred_;
 };
 
-// A new frame's region, read into memory the consumer can keep, pointer drawn in. Nothing
-// when the platform did not answer in time: the frame is offered again.
-std::optional<Result<Pixels>> read_kept_frame(DuplicationSession& session, const Region& region,
-                                              IKeepablePixels& keepable) {
+// A new frame's region, read into memory the consumer can keep, pointer drawn in. No
+// pixels (an empty pointer) when the platform did not answer in time: the frame is
+// offered again.
+Result<Pixels> read_kept_frame(DuplicationSession& session, const Region& region, IKeepablePixels& keepable) {
     auto read = read_to_keep(keepable, region.left, region.top, region.right, region.bottom);
     if (!read) {
-        if (read.failure().kind() == Failure::Kind::DeadlineExpired) return std::nullopt;
-        return Result<Pixels>(read.take_failure());
+        if (read.failure().kind() == Failure::Kind::DeadlineExpired) return Pixels{};
+        return read.take_failure();
     }
     const std::size_t length = std::size_t{region.width()} * region.height() * 4;
     auto pixels = std::make_shared<FrameBytes>(std::move(read).value(), length);
     if (session.cursor_enabled) composite_cursor(pixels->data(), length, region, session);
-    return Result<Pixels>(std::move(pixels));
+    return pixels;
 }
 
 void capture_loop(DuplicationSession& session, const CaptureParams& params, CaptureShared& shared) {
@@ -228,11 +228,11 @@ void capture_loop(DuplicationSession& session, const CaptureParams& params, Capt
         IKeepablePixels* keepable = kept.current(session);
         if (acquired.value() == Acquired::NewFrame && keepable) {
             auto pixels = read_kept_frame(session, params.region, *keepable);
-            if (pixels && !*pixels) {
-                store_failure(shared, pixels->take_failure());
+            if (!pixels) {
+                store_failure(shared, pixels.take_failure());
                 return;
             }
-            if (pixels) publish(shared, counter, std::move(*pixels).value());
+            if (pixels.value()) publish(shared, counter, std::move(pixels).value());
         } else if (acquired.value() == Acquired::NewFrame) {
             auto pixels = read_frame_with_pointer(session, params.region, pool);
             if (!pixels) {
