@@ -570,9 +570,9 @@ HRESULT STDMETHODCALLTYPE Duplication::ReadToKeep(UINT left, UINT top, UINT righ
     std::shared_ptr<ShmSurface> segment = pool_->take(width, height);
     if (!segment && connection_->broken()) return connection_lost();
     if (!segment && replies.ran_out()) return frame_still_owed();  // a silent server, not a lack of memory
-    if (!segment)
-        return fail_with(E_OUTOFMEMORY,
-                         "no shared memory for a " + std::to_string(width) + "x" + std::to_string(height) + " frame");
+    // The system's shared-memory limits reached, or the server refusing this one: the
+    // frame still comes, over the socket.
+    if (!segment) return read_without_segment(replies, left, top, width, height, opaque, pixels);
     if (!owed_) {
         // The image is current: a copy costs less than asking the server again.
         copy_from_image(left, top, *segment);

@@ -139,6 +139,46 @@ def test_in_another_ipc_namespace_frames_are_still_right(xvfb):
     assert out.stdout.strip() == "get-image"
 
 
+SEGMENTS_RUN_OUT = """
+import sys, numpy as np
+sys.path.insert(0, {here!r})
+from painter import Canvas, Painter
+from xservers import start_xvfb
+server = start_xvfb(640, 480)
+try:
+    import os
+    os.environ["DISPLAY"] = server.display
+    from vistrel import _vistrel
+    canvas = Canvas(Painter(None), 640, 480, seed=5)
+    c = _vistrel.Capturer(cursor=False)
+    kept = []
+    for i in range(4):  # the first read of a size goes over the socket, later ones want a segment
+        canvas.fill(0, 0, 640, 480, (i, 2 * i, 3 * i))
+        canvas.random_block(10 * i, 5, 16, 16)
+        frame = c.grab(timeout_ms=2000)
+        kept.append((frame, canvas.pixels.copy()))
+    assert all(f is not None and np.array_equal(f, expected) for f, expected in kept)
+    assert np.array_equal(c.screenshot(), canvas.pixels)
+    print(c.pixel_path)
+    c.close()
+finally:
+    server.stop()
+"""
+
+
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("unshare"), reason="a new IPC namespace needs root")
+def test_frames_still_come_when_no_more_segments_can_be_made(tmp_path):
+    # Room for the monitor's own image (300 pages of 640x480) and not for one more of its
+    # size: the arrays then come over the socket, and the pixels stay right.
+    program = tmp_path / "run_out.py"
+    program.write_text(SEGMENTS_RUN_OUT.format(here=os.path.dirname(__file__)))
+    script = f"echo 400 > /proc/sys/kernel/shmall && exec {sys.executable} {program}"
+    out = subprocess.run(["unshare", "--ipc", "sh", "-c", script], capture_output=True, text=True, timeout=60,
+                         env=dict(os.environ))
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip() == "mit-shm"
+
+
 def test_the_leak_check_sees_a_live_capturers_segment(xvfb):
     # The check every X11 test ends with must be able to fail.
     c = _vistrel.Capturer(cursor=False)
