@@ -166,7 +166,10 @@ public:
     // read the ordinary way.
     IKeepablePixels* current(const DuplicationSession& session) {
         if (!wanted_) return nullptr;
-        if (!deferred_ || generation_ != session.duplication_generation) {
+        // Asked once per duplication, not at every turn of the loop: where the answer is
+        // no (Windows, no shared memory) the question would cost a call each turn.
+        if (!asked_ || generation_ != session.duplication_generation) {
+            asked_ = true;
             deferred_.reset();
             generation_ = session.duplication_generation;
             keepable_ = keepable_pixels(session);
@@ -177,6 +180,7 @@ public:
 
 private:
     const bool wanted_;
+    bool asked_ = false;
     std::uint64_t generation_ = 0;
     ComPtr<IKeepablePixels> keepable_;
     std::unique_ptr<DeferredImageReads> deferred_;
